@@ -1,0 +1,12 @@
+#include "failure.h"
+
+#include <utility>
+
+namespace errors {
+
+Failure::Failure(QString description)
+    : m_description(std::move(description))
+    , m_utf8(m_description.toUtf8())
+{}
+
+} // namespace errors

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+namespace errors {
+
+// A failure raised by a step of a handler. It carries the description that the
+// error report shows; there is no numeric code.
+class Failure : public std::exception
+{
+public:
+    explicit Failure(QString description);
+
+    const QString &description() const noexcept { return m_description; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_description;
+    QByteArray m_utf8;
+};
+
+// The platform's standard descriptions, for failures of our own making.
+namespace Description {
+inline QString typeMismatch() { return QStringLiteral("Type mismatch"); }
+inline QString overflow() { return QStringLiteral("Overflow"); }
+inline QString invalidPropertyValue() { return QStringLiteral("Invalid property value"); }
+inline QString invalidProcedureCall() { return QStringLiteral("Invalid procedure call or argument"); }
+inline QString fileNotFound() { return QStringLiteral("File not found"); }
+} // namespace Description
+
+} // namespace errors

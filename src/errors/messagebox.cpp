@@ -1,0 +1,7 @@
+#include "messagebox.h"
+
+namespace errors {
+
+MessageBox::~MessageBox() = default;
+
+} // namespace errors

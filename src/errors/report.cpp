@@ -1,0 +1,26 @@
+#include "report.h"
+
+#include "messagebox.h"
+
+namespace errors {
+
+QString supportAddress()
+{
+    return QStringLiteral("support@quarnel.com");
+}
+
+QString applicationErrorText(const QString &description, const QString &location, quint16 line)
+{
+    return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ")
+           + QString::number(line) + QStringLiteral("\r\r")
+           + QStringLiteral("Please email screenshot of this message to ") + supportAddress();
+}
+
+void ReportApplicationError(MessageBox &box, const QString &description, const QString &location,
+                            quint16 line)
+{
+    box.show(applicationErrorText(description, location, line),
+             MsgBoxStyle::OkOnly | MsgBoxStyle::Exclamation, QStringLiteral("Application Error"));
+}
+
+} // namespace errors

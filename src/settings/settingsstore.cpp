@@ -1,0 +1,7 @@
+#include "settingsstore.h"
+
+namespace settings {
+
+SettingsStore::~SettingsStore() = default;
+
+} // namespace settings

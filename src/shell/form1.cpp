@@ -1,0 +1,290 @@
+#include "form1.h"
+#include "ui_form1.h"
+
+#include "applicationicon.h"
+#include "applyskin.h"
+#include "cursorfile.h"
+#include "failure.h"
+#include "form2.h"
+#include "globals.h"
+#include "guard.h"
+#include "homepage.h"
+#include "mainmodule.h"
+#include "messagebox.h"
+#include "optionindex.h"
+#include "platform.h"
+#include "settingsstore.h"
+#include "skinframework.h"
+
+#include <QCloseEvent>
+#include <QScreen>
+#include <QSignalBlocker>
+
+namespace shell {
+
+namespace {
+
+const QString kApplication = QStringLiteral("Quarnel");
+
+QString location(const char *handler)
+{
+    return QStringLiteral("in Lumivex2021/08/31.Form1.%1 ").arg(QLatin1String(handler));
+}
+
+QString helpText()
+{
+    return QStringLiteral("Press 'ESC' on the keyboard to exit full screen mode.")
+           + QStringLiteral("\r\n\r\n") + QStringLiteral("Questions? Please contact Team Quarnel at ")
+           + contactPageAddress().toString();
+}
+
+} // namespace
+
+Form1::Form1(Platform &platform, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                          | Qt::MSWindowsFixedSizeDialogHint)
+    , m_ui(std::make_unique<Ui::Form1>())
+    , m_platform(platform)
+{
+    m_ui->setupUi(this);
+    setFixedSize(size());
+    // Designer files hold whole point sizes only; the buttons use 11.25 pt.
+    for (QPushButton *button : {m_ui->PushButton1, m_ui->PushButton2}) {
+        QFont font = button->font();
+        font.setPointSizeF(11.25);
+        button->setFont(font);
+    }
+    auto *skinFramework = new skin::SkinFramework(this);
+    skinFramework->setObjectName(QStringLiteral("SkinFramework1"));
+    m_skinFramework = skinFramework;
+
+    setMouseTracking(true);
+    for (QWidget *watched : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_ui->Frame3),
+                             static_cast<QWidget *>(m_ui->Frame4),
+                             static_cast<QWidget *>(m_ui->PushButton1),
+                             static_cast<QWidget *>(m_ui->PushButton2)})
+        watched->installEventFilter(this);
+
+    // Code that changes a selection blocks these and raises Click itself.
+    connect(m_ui->Combo1, &QComboBox::currentIndexChanged, this, &Form1::Combo1_Click);
+    connect(m_ui->Combo2, &QComboBox::currentIndexChanged, this, &Form1::Combo2_Click);
+    connect(m_ui->Combo1, &QComboBox::editTextChanged, this, &Form1::Combo1_Change);
+    connect(m_ui->Combo2, &QComboBox::editTextChanged, this, &Form1::Combo2_Change);
+    connect(m_ui->PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(m_ui->PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    m_ui->Combo1->setFocus();
+}
+
+Form1::~Form1() = default;
+
+QString Form1::programFile(const QString &name) const
+{
+    return Globals::ProgramPath(m_platform.programFolder(), name);
+}
+
+void Form1::Form_Load()
+{
+    errors::Guard guard(m_platform.messageBox(), location("Form_Load"));
+    guard.step(100, [&] { Globals::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
+    if (guard.test(104, [&] { return Globals::FileExists(programFile(QStringLiteral("\\HAND-M.CUR"))); }))
+        guard.step(106, [&] { loadMouseIcon(); });
+    guard.step(108, [&] { openHomePageOccasionally(m_platform); });
+    guard.step(126, [&] { setWindowTitle(Main::productName()); });
+    guard.step(126, [&] { setWindowIcon(layouts::applicationIcon()); });
+    guard.step(126, [&] { Main::SetApplicationTitle(); });
+    guard.step(128, [&] { m_ui->Combo1->addItem(QStringLiteral("Classic Strobe Light")); });
+    guard.step(130, [&] { m_ui->Combo1->addItem(QStringLiteral("Random Colors")); });
+    guard.step(132, [&] { m_ui->Combo2->addItem(QStringLiteral("Slow")); });
+    guard.step(134, [&] { m_ui->Combo2->addItem(QStringLiteral("Medium")); });
+    guard.step(136, [&] { m_ui->Combo2->addItem(QStringLiteral("Fast")); });
+    guard.step(138, [&] { restoreList(m_ui->Combo1, QStringLiteral("Combo1"), &Form1::Combo1_Click); });
+    guard.step(140, [&] { restoreList(m_ui->Combo2, QStringLiteral("Combo2"), &Form1::Combo2_Click); });
+}
+
+void Form1::showCentred()
+{
+    const QScreen *where = screen();
+    const QRect area = where->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+    show();
+}
+
+void Form1::loadMouseIcon()
+{
+    m_mouseIcon.reset();
+    m_mouseIcon = loadCursorFile(programFile(QStringLiteral("\\HAND-M.CUR")));
+    applyPointer();
+}
+
+void Form1::restoreList(QComboBox *list, const QString &key, void (Form1::*click)())
+{
+    const QString stored = m_platform.settingsStore().GetSetting(kApplication, Main::productName(),
+                                                                 key, QStringLiteral("0"));
+    const qint16 index = settings::toOptionIndex(stored);
+    const int before = list->currentIndex();
+    if (index != -1 && (index < 0 || index >= list->count())) {
+        const QSignalBlocker blocker(list);
+        list->setCurrentIndex(-1);
+        throw errors::Failure(errors::Description::invalidPropertyValue());
+    }
+    {
+        const QSignalBlocker blocker(list);
+        list->setCurrentIndex(index);
+    }
+    if (before != index)
+        (this->*click)();
+}
+
+void Form1::storeListIndex(const QComboBox *list, const QString &key)
+{
+    const QString value = settings::fromOptionIndex(static_cast<qint16>(list->currentIndex()));
+    try {
+        m_platform.settingsStore().SaveSetting(kApplication, Main::productName(), key, value);
+    } catch (const errors::Failure &failure) {
+        // The choice stays in effect for this run; say so once rather than
+        // losing it silently at every change.
+        if (m_saveFailureShown)
+            return;
+        m_saveFailureShown = true;
+        m_platform.messageBox().show(
+            QStringLiteral("Your choice could not be saved.\r\n\r\n%1.\r\n\r\n"
+                           "It stays in effect until you close the program, but it will "
+                           "not be remembered next time.")
+                .arg(failure.description()),
+            errors::MsgBoxStyle::OkOnly | errors::MsgBoxStyle::Exclamation, std::nullopt);
+    }
+}
+
+void Form1::Combo1_Click()
+{
+    storeListIndex(m_ui->Combo1, QStringLiteral("Combo1"));
+}
+
+void Form1::Combo1_Change()
+{
+    storeListIndex(m_ui->Combo1, QStringLiteral("Combo1"));
+}
+
+void Form1::Combo2_Click()
+{
+    storeListIndex(m_ui->Combo2, QStringLiteral("Combo2"));
+}
+
+void Form1::Combo2_Change()
+{
+    storeListIndex(m_ui->Combo2, QStringLiteral("Combo2"));
+}
+
+void Form1::setMousePointer(qint16 kind)
+{
+    m_mousePointer = kind;
+    applyPointer();
+}
+
+void Form1::applyPointer()
+{
+    if (m_mousePointer == MousePointer::Hourglass)
+        setCursor(Qt::WaitCursor);
+    else if (m_mousePointer == MousePointer::Custom && m_mouseIcon)
+        setCursor(*m_mouseIcon);
+    else
+        unsetCursor();
+}
+
+void Form1::pointerOverBackground()
+{
+    if (m_mousePointer != MousePointer::Hourglass)
+        setMousePointer(MousePointer::Default);
+}
+
+void Form1::pointerOverButton()
+{
+    if (m_mousePointer != MousePointer::Hourglass)
+        setMousePointer(MousePointer::Custom);
+}
+
+void Form1::Form_MouseMove()
+{
+    pointerOverBackground();
+}
+
+void Form1::Frame3_MouseMove()
+{
+    pointerOverBackground();
+}
+
+void Form1::Frame4_MouseMove()
+{
+    pointerOverBackground();
+}
+
+void Form1::PushButton1_MouseMove()
+{
+    pointerOverButton();
+}
+
+void Form1::PushButton2_MouseMove()
+{
+    pointerOverButton();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        if (watched == this)
+            Form_MouseMove();
+        else if (watched == m_ui->Frame3)
+            Frame3_MouseMove();
+        else if (watched == m_ui->Frame4)
+            Frame4_MouseMove();
+        else if (watched == m_ui->PushButton1)
+            PushButton1_MouseMove();
+        else if (watched == m_ui->PushButton2)
+            PushButton2_MouseMove();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::PushButton1_Click()
+{
+    errors::Guard guard(m_platform.messageBox(), location("PushButton1_Click"));
+    guard.step(100, [&] {
+        m_platform.messageBox().show(helpText(), errors::MsgBoxStyle::OkOnly, std::nullopt);
+    });
+}
+
+void Form1::PushButton2_Click()
+{
+    errors::Guard guard(m_platform.messageBox(), location("PushButton2_Click"));
+    guard.step(100, [&] {
+        if (!m_form2)
+            m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this);
+        m_form2->Show(screen());
+    });
+}
+
+void Form1::Form_Unload()
+{
+    if (m_form2)
+        m_form2->Unload();
+    m_platform.endProgram();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+qint16 Form1::styleIndex() const
+{
+    return static_cast<qint16>(m_ui->Combo1->currentIndex());
+}
+
+qint16 Form1::speedIndex() const
+{
+    return static_cast<qint16>(m_ui->Combo2->currentIndex());
+}
+
+} // namespace shell

@@ -1,0 +1,14 @@
+#include "desktopplatform.h"
+#include "form1.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    shell::DesktopPlatform platform;
+    shell::Form1 form1(platform);
+    form1.Form_Load();
+    form1.showCentred();
+    return QApplication::exec();
+}

@@ -1,0 +1,7 @@
+#include "platform.h"
+
+namespace shell {
+
+Platform::~Platform() = default;
+
+} // namespace shell

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+class QUrl;
+
+namespace errors {
+class MessageBox;
+}
+namespace settings {
+class SettingsStore;
+}
+
+namespace shell {
+
+// Everything the main window reaches outside the process through. The desktop
+// implementation talks to the real world; tests hand in their own.
+class Platform
+{
+public:
+    virtual ~Platform();
+
+    virtual errors::MessageBox &messageBox() = 0;
+    virtual settings::SettingsStore &settingsStore() = 0;
+
+    // The folder of the running program.
+    virtual QString programFolder() const = 0;
+
+    // Seconds since midnight, as the random generator's seed.
+    virtual float secondsSinceMidnight() const = 0;
+    virtual void randomize(double seed) = 0;
+    // The next pseudo-random number, 0 <= r < 1.
+    virtual float nextRandom() = 0;
+
+    // Opens address in the user's web browser; throws errors::Failure if it cannot.
+    virtual void openUrl(const QUrl &address) = 0;
+
+    // Ends the program: the event loop stops and every window goes with it.
+    virtual void endProgram() = 0;
+};
+
+} // namespace shell
