@@ -1,0 +1,40 @@
+#pragma once
+
+#include "fakemessagebox.h"
+#include "platform.h"
+#include "qtsettingsstore.h"
+
+#include <QTemporaryDir>
+#include <QUrl>
+
+// A platform for tests: settings in a scratch folder, a scripted random draw,
+// a program folder of the test's choosing, and no browser.
+class FakePlatform final : public shell::Platform
+{
+public:
+    FakePlatform();
+
+    errors::MessageBox &messageBox() override { return box; }
+    settings::SettingsStore &settingsStore() override { return store; }
+    QString programFolder() const override { return folder; }
+    float secondsSinceMidnight() const override { return 0.0f; }
+    void randomize(double seed) override { seeds.append(seed); }
+    float nextRandom() override { return random; }
+    void openUrl(const QUrl &address) override;
+    void endProgram() override { ++endCount; }
+
+    // Writes value under key in the program's section, as if stored earlier.
+    void storeValue(const QString &key, const QString &value);
+    QString storedValue(const QString &key) const;
+    QString settingsFile() const;
+
+    QTemporaryDir scratch;
+    FakeMessageBox box;
+    settings::QtSettingsStore store;
+    QString folder;
+    float random = 0.5f; // draws 51: no home page
+    bool openFails = false;
+    QList<double> seeds;
+    QList<QUrl> opened;
+    int endCount = 0;
+};
