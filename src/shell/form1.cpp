@@ -17,6 +17,7 @@
 #include "skinframework.h"
 
 #include <QCloseEvent>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QSignalBlocker>
 
@@ -93,11 +94,11 @@ void Form1::Form_Load()
     guard.step(126, [&] { setWindowTitle(Main::productName()); });
     guard.step(126, [&] { setWindowIcon(layouts::applicationIcon()); });
     guard.step(126, [&] { Main::SetApplicationTitle(); });
-    guard.step(128, [&] { m_ui->Combo1->addItem(QStringLiteral("Classic Strobe Light")); });
-    guard.step(130, [&] { m_ui->Combo1->addItem(QStringLiteral("Random Colors")); });
-    guard.step(132, [&] { m_ui->Combo2->addItem(QStringLiteral("Slow")); });
-    guard.step(134, [&] { m_ui->Combo2->addItem(QStringLiteral("Medium")); });
-    guard.step(136, [&] { m_ui->Combo2->addItem(QStringLiteral("Fast")); });
+    guard.step(128, [&] { appendEntry(m_ui->Combo1, QStringLiteral("Classic Strobe Light")); });
+    guard.step(130, [&] { appendEntry(m_ui->Combo1, QStringLiteral("Random Colors")); });
+    guard.step(132, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Slow")); });
+    guard.step(134, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Medium")); });
+    guard.step(136, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Fast")); });
     guard.step(138, [&] { restoreList(m_ui->Combo1, QStringLiteral("Combo1"), &Form1::Combo1_Click); });
     guard.step(140, [&] { restoreList(m_ui->Combo2, QStringLiteral("Combo2"), &Form1::Combo2_Click); });
 }
@@ -115,6 +116,16 @@ void Form1::loadMouseIcon()
     m_mouseIcon.reset();
     m_mouseIcon = loadCursorFile(programFile(QStringLiteral("\\HAND-M.CUR")));
     applyPointer();
+}
+
+void Form1::appendEntry(QComboBox *list, const QString &text)
+{
+    // Qt selects the first entry added to an empty list; appending must leave
+    // the selection, and the store, alone.
+    const QSignalBlocker blocker(list);
+    const int before = list->currentIndex();
+    list->addItem(text);
+    list->setCurrentIndex(before);
 }
 
 void Form1::restoreList(QComboBox *list, const QString &key, void (Form1::*click)())
@@ -231,7 +242,11 @@ void Form1::PushButton2_MouseMove()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseMove) {
+    // A move that a child ignored travels on to its parents; each handler
+    // answers only for moves over its own widget.
+    if (event->type() == QEvent::MouseMove
+        && !static_cast<QWidget *>(watched)->childAt(
+            static_cast<QMouseEvent *>(event)->position().toPoint())) {
         if (watched == this)
             Form_MouseMove();
         else if (watched == m_ui->Frame3)

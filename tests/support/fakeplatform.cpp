@@ -22,7 +22,22 @@ void FakePlatform::openUrl(const QUrl &address)
 
 QString FakePlatform::settingsFile() const
 {
-    return store.location(QStringLiteral("Quarnel"));
+    return store.real.location(QStringLiteral("Quarnel"));
+}
+
+QString FlakyStore::GetSetting(const QString &application, const QString &section,
+                               const QString &key, const QString &defaultValue)
+{
+    return real.GetSetting(application, section, key, defaultValue);
+}
+
+void FlakyStore::SaveSetting(const QString &application, const QString &section,
+                             const QString &key, const QString &value)
+{
+    ++saves;
+    if (failSaves)
+        throw errors::Failure(QStringLiteral("Cannot write the settings to /full/disk"));
+    real.SaveSetting(application, section, key, value);
 }
 
 void FakePlatform::storeValue(const QString &key, const QString &value)

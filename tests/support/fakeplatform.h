@@ -7,6 +7,23 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+// The real store in a scratch folder, with saves that can be made to fail.
+class FlakyStore final : public settings::SettingsStore
+{
+public:
+    explicit FlakyStore(const QString &folder)
+        : real(folder)
+    {}
+    QString GetSetting(const QString &application, const QString &section, const QString &key,
+                       const QString &defaultValue) override;
+    void SaveSetting(const QString &application, const QString &section, const QString &key,
+                     const QString &value) override;
+
+    settings::QtSettingsStore real;
+    bool failSaves = false;
+    int saves = 0;
+};
+
 // A platform for tests: settings in a scratch folder, a scripted random draw,
 // a program folder of the test's choosing, and no browser.
 class FakePlatform final : public shell::Platform
@@ -30,7 +47,7 @@ public:
 
     QTemporaryDir scratch;
     FakeMessageBox box;
-    settings::QtSettingsStore store;
+    FlakyStore store;
     QString folder;
     float random = 0.5f; // draws 51: no home page
     bool openFails = false;

@@ -1,0 +1,218 @@
+#include "fakeplatform.h"
+#include "form1.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+template<typename T>
+T *child(QWidget &form, const char *name)
+{
+    return form.findChild<T *>(QLatin1String(name));
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layoutMatchesTheDesign_data();
+    void layoutMatchesTheDesign();
+    void windowIsFixedAndFocusStartsOnStyle();
+    void tabOrder();
+    void choosingAnEntryStoresItAtOnce();
+    void aStoreThatCannotBeWrittenIsReportedOnce();
+    void pointerFollowsTheMouse_data();
+    void pointerFollowsTheMouse();
+    void mouseMovesReachTheHandlers();
+    void helpShowsTheInstruction();
+    void closingEndsTheProgram();
+};
+
+void TestMainWindow::layoutMatchesTheDesign_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("parentName");
+    QTest::newRow("Help") << "PushButton1" << QRect(8, 8, 520, 27) << "Form1";
+    QTest::newRow("style frame") << "Frame3" << QRect(8, 38, 520, 54) << "Form1";
+    QTest::newRow("style list") << "Combo1" << QRect(16, 20, 489, 23) << "Frame3";
+    QTest::newRow("speed frame") << "Frame4" << QRect(8, 96, 520, 54) << "Form1";
+    QTest::newRow("speed list") << "Combo2" << QRect(16, 20, 489, 23) << "Frame4";
+    QTest::newRow("Start Strobing") << "PushButton2" << QRect(8, 158, 520, 27) << "Form1";
+}
+
+void TestMainWindow::layoutMatchesTheDesign()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, parentName);
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    auto *widget = form.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->parentWidget()->objectName(), parentName);
+}
+
+void TestMainWindow::windowIsFixedAndFocusStartsOnStyle()
+{
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.Form_Load();
+    form.showCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(form.size(), QSize(536, 192));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(child<QGroupBox>(form, "Frame3")->palette().color(QPalette::Window),
+             QColor(Qt::white));
+    QCOMPARE(form.font().family(), QStringLiteral("Arial"));
+    QVERIFY(form.font().bold());
+    const QFont buttonFont = child<QPushButton>(form, "PushButton1")->font();
+    QCOMPARE(buttonFont.pointSizeF(), 11.25);
+    QVERIFY(buttonFont.bold());
+    QCOMPARE(child<QPushButton>(form, "PushButton2")->palette().color(QPalette::Button),
+             QColor(Qt::white));
+    QCOMPARE(QApplication::focusWidget(), child<QWidget>(form, "Combo1"));
+    QCOMPARE(child<QGroupBox>(form, "Frame3")->title(), QStringLiteral("Strobe Option"));
+    QCOMPARE(child<QGroupBox>(form, "Frame4")->title(), QStringLiteral("Speed Option"));
+    QVERIFY(form.findChild<QObject *>(QStringLiteral("SkinFramework1")));
+}
+
+void TestMainWindow::tabOrder()
+{
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.Form_Load();
+    form.showCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const QStringList expected{QStringLiteral("Combo2"), QStringLiteral("PushButton2"),
+                               QStringLiteral("PushButton1"), QStringLiteral("Combo1")};
+    for (const QString &name : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), name);
+    }
+}
+
+void TestMainWindow::choosingAnEntryStoresItAtOnce()
+{
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.Form_Load();
+    form.showCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto *style = child<QComboBox>(form, "Combo1");
+    QTest::keyClick(style, Qt::Key_Down);
+    QCOMPARE(style->currentText(), QStringLiteral("Random Colors"));
+    QCOMPARE(platform.storedValue(QStringLiteral("Combo1")), QStringLiteral("1"));
+    child<QComboBox>(form, "Combo2")->setCurrentIndex(2);
+    QCOMPARE(platform.storedValue(QStringLiteral("Combo2")), QStringLiteral("2"));
+    QCOMPARE(form.styleIndex(), qint16(1));
+    QCOMPARE(form.speedIndex(), qint16(2));
+    QVERIFY(platform.box.shown.isEmpty());
+}
+
+void TestMainWindow::aStoreThatCannotBeWrittenIsReportedOnce()
+{
+    FakePlatform platform;
+    platform.store.failSaves = true;
+    shell::Form1 form(platform);
+    form.Form_Load(); // the restore's own write-back fails already
+    QCOMPARE(platform.box.shown.size(), 1);
+    const auto &told = platform.box.shown.first();
+    QVERIFY(told.prompt.contains(QStringLiteral("could not be saved")));
+    QVERIFY(told.prompt.contains(QStringLiteral("/full/disk")));
+    QCOMPARE(told.style, 48);
+    QVERIFY(!told.title.has_value());
+
+    auto *speed = child<QComboBox>(form, "Combo2");
+    speed->setCurrentIndex(1);
+    speed->setCurrentIndex(2);
+    QCOMPARE(platform.box.shown.size(), 1);
+    QCOMPARE(form.speedIndex(), qint16(2));
+}
+
+void TestMainWindow::pointerFollowsTheMouse_data()
+{
+    QTest::addColumn<int>("before");
+    QTest::addColumn<QString>("over");
+    QTest::addColumn<int>("after");
+    QTest::newRow("onto Help") << 0 << "PushButton1" << 99;
+    QTest::newRow("onto Start") << 0 << "PushButton2" << 99;
+    QTest::newRow("back to a frame") << 99 << "Frame3" << 0;
+    QTest::newRow("back to the other frame") << 99 << "Frame4" << 0;
+    QTest::newRow("back to the window") << 99 << "Form1" << 0;
+    QTest::newRow("wait pointer stays on a button") << 11 << "PushButton2" << 11;
+    QTest::newRow("wait pointer stays on a frame") << 11 << "Frame4" << 11;
+}
+
+void TestMainWindow::pointerFollowsTheMouse()
+{
+    QFETCH(int, before);
+    QFETCH(QString, over);
+    QFETCH(int, after);
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.setObjectName(QStringLiteral("Form1"));
+    form.setMousePointer(static_cast<qint16>(before));
+    const QMap<QString, void (shell::Form1::*)()> handlers{
+        {QStringLiteral("PushButton1"), &shell::Form1::PushButton1_MouseMove},
+        {QStringLiteral("PushButton2"), &shell::Form1::PushButton2_MouseMove},
+        {QStringLiteral("Frame3"), &shell::Form1::Frame3_MouseMove},
+        {QStringLiteral("Frame4"), &shell::Form1::Frame4_MouseMove},
+        {QStringLiteral("Form1"), &shell::Form1::Form_MouseMove}};
+    (form.*handlers.value(over))();
+    QCOMPARE(int(form.mousePointer()), after);
+    if (after == 11)
+        QCOMPARE(form.cursor().shape(), Qt::WaitCursor);
+}
+
+void TestMainWindow::mouseMovesReachTheHandlers()
+{
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.Form_Load();
+    form.showCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseMove(&form, QPoint(40, 170));
+    QTRY_COMPARE(form.mousePointer(), shell::MousePointer::Custom);
+    QTest::mouseMove(&form, QPoint(12, 60));
+    QTRY_COMPARE(form.mousePointer(), shell::MousePointer::Default);
+}
+
+void TestMainWindow::helpShowsTheInstruction()
+{
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.Form_Load();
+    form.PushButton1_Click();
+    QCOMPARE(platform.box.shown.size(), 1);
+    const auto &help = platform.box.shown.first();
+    QCOMPARE(help.prompt,
+             QStringLiteral("Press 'ESC' on the keyboard to exit full screen mode.\r\n\r\n"
+                            "Questions? Please contact Team Quarnel at "
+                            "https://www.quarnel.com/contact/"));
+    QCOMPARE(help.style, 0);
+    QVERIFY(!help.title.has_value());
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Lumivex"));
+}
+
+void TestMainWindow::closingEndsTheProgram()
+{
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.Form_Load();
+    form.show();
+    QVERIFY(form.close());
+    QCOMPARE(platform.endCount, 1);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"

@@ -1,0 +1,155 @@
+#include "cursorfile.h"
+#include "curfile.h"
+#include "failure.h"
+#include "globals.h"
+#include "homepage.h"
+#include "mainmodule.h"
+#include "qtmessagebox.h"
+#include "seededrandom.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestShellParts : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void applicationTitle_data();
+    void applicationTitle();
+    void titleWithoutSpaceFails();
+    void seededRandomMatchesTheClassicSequence();
+    void homePageDraw_data();
+    void homePageDraw();
+    void fileExists();
+    void programPathJoinsAsWritten();
+    void cursorHotSpotFromHeader_data();
+    void cursorHotSpotFromHeader();
+    void cursorLoaderClampsHotSpot();
+    void messageTextShowsBareCarriageReturnsAsBreaks();
+};
+
+void TestShellParts::applicationTitle_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("product") << "Lumivex Software" << "Lumivex";
+    QTest::newRow("always cut once") << "A B" << "A";
+    QTest::newRow("cut until 40")
+        << "Forty characters exactly in this name ok and more words here"
+        << "Forty characters exactly in this name ok";
+    QTest::newRow("trailing blank") << "Lumivex " << "Lumivex";
+}
+
+void TestShellParts::applicationTitle()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    QCOMPARE(Main::applicationTitleFor(name), title);
+}
+
+void TestShellParts::titleWithoutSpaceFails()
+{
+    QVERIFY_THROWS_EXCEPTION(errors::Failure, Main::applicationTitleFor(QStringLiteral("Lumivex")));
+}
+
+void TestShellParts::seededRandomMatchesTheClassicSequence()
+{
+    // The well-known first values of the generator before any seeding.
+    shell::SeededRandom random;
+    QCOMPARE(random.next(), 0.7055475f);
+    QCOMPARE(random.next(), 0.533424f);
+    shell::SeededRandom a;
+    shell::SeededRandom b;
+    a.randomize(30000.5);
+    b.randomize(30001.5);
+    QVERIFY(a.next() != b.next());
+}
+
+void TestShellParts::homePageDraw_data()
+{
+    QTest::addColumn<float>("r");
+    QTest::addColumn<int>("draw");
+    QTest::newRow("zero") << 0.0f << 1;
+    QTest::newRow("seven") << 0.065f << 7;
+    QTest::newRow("largest") << 0.99999994f << 100;
+}
+
+void TestShellParts::homePageDraw()
+{
+    QFETCH(float, r);
+    QFETCH(int, draw);
+    QCOMPARE(shell::homePageDraw(r), draw);
+}
+
+void TestShellParts::fileExists()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("HAND-M.CUR")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(Globals::FileExists(file.fileName()));
+    QVERIFY(Globals::FileExists(dir.path()));
+    QVERIFY(!Globals::FileExists(dir.filePath(QStringLiteral("missing"))));
+    QVERIFY(!Globals::FileExists(QString()));
+    QVERIFY(!Globals::FileExists(QString::fromUtf16(u"\0bad", 4)));
+}
+
+void TestShellParts::programPathJoinsAsWritten()
+{
+    QCOMPARE(Globals::ProgramPath(QStringLiteral("/opt/lumivex"), QStringLiteral("\\x\\o.cjs")),
+             QStringLiteral("/opt/lumivex/x/o.cjs"));
+    // No check for a separator already there.
+    QCOMPARE(Globals::ProgramPath(QStringLiteral("/"), QStringLiteral("\\HAND-M.CUR")),
+             QStringLiteral("//HAND-M.CUR"));
+}
+
+void TestShellParts::cursorHotSpotFromHeader_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QPoint>("spot");
+    QTest::newRow("cursor") << makeCursorFile(32, QPoint(3, 29)) << true << QPoint(3, 29);
+    QByteArray icon = makeCursorFile(32, QPoint(3, 29));
+    icon[2] = 1;
+    QTest::newRow("icon, not cursor") << icon << false << QPoint();
+    QTest::newRow("truncated") << makeCursorFile(32, QPoint(1, 1)).left(12) << false << QPoint();
+    QByteArray empty = makeCursorFile(32, QPoint(1, 1));
+    empty[4] = 0;
+    QTest::newRow("no images") << empty << false << QPoint();
+}
+
+void TestShellParts::cursorHotSpotFromHeader()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(bool, found);
+    QFETCH(QPoint, spot);
+    const auto result = shell::cursorHotSpot(header);
+    QCOMPARE(result.has_value(), found);
+    if (found)
+        QCOMPARE(*result, spot);
+}
+
+void TestShellParts::cursorLoaderClampsHotSpot()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("HAND-M.CUR"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(makeCursorFile(16, QPoint(500, 40)));
+    file.close();
+    const QCursor cursor = shell::loadCursorFile(path);
+    QCOMPARE(cursor.hotSpot(), QPoint(15, 15));
+    QVERIFY_THROWS_EXCEPTION(errors::Failure,
+                             shell::loadCursorFile(dir.filePath(QStringLiteral("missing"))));
+}
+
+void TestShellParts::messageTextShowsBareCarriageReturnsAsBreaks()
+{
+    QCOMPARE(shell::QtMessageBox::forDisplay(QStringLiteral("a\r\nb\r\rc")),
+             QStringLiteral("a\nb\n\nc"));
+}
+
+QTEST_MAIN(TestShellParts)
+#include "test_shellparts.moc"
