@@ -107,7 +107,7 @@ void Form1::showCentred()
 {
     const QScreen *where = screen();
     const QRect area = where->availableGeometry();
-    move(area.center() - QPoint(width() / 2, height() / 2));
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     show();
 }
 

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Runs the built program on a virtual X display as a person would: the main
+# window appears centred at its fixed size, "Help" opens a box titled with the
+# application title, and closing the main window ends the program.
+#   e2e_mainwindow.sh <build dir> [screenshot.png]
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shot=${2:-}
+if [[ -z "${DISPLAY:-}" ]]; then
+    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+fi
+
+scratch=$(mktemp -d)
+pid=""
+cleanup() { [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$scratch"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
+mkdir -p "$XDG_CONFIG_HOME" "$scratch/bin"
+printf '[Lumivex%%20Software]\nCombo1=1\nCombo2=2\n' > "$XDG_CONFIG_HOME/Quarnel.conf"
+# The occasional home page must never start a real browser.
+printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$scratch" > "$scratch/bin/xdg-open"
+chmod +x "$scratch/bin/xdg-open"
+export PATH=$scratch/bin:$PATH
+
+"$build/lumivex" &
+pid=$!
+win=$(timeout 15 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1) \
+    || fail "main window did not appear"
+
+eval "$(xdotool getwindowgeometry --shell "$win")"
+[[ "$WIDTH" == 536 && "$HEIGHT" == 192 ]] || fail "main window is ${WIDTH}x${HEIGHT}"
+[[ "$X" == 372 && "$Y" == 304 ]] || fail "main window at $X,$Y, not centred"
+
+colours=$("$build/tools/screengrab" --pixel $((X + 2)) $((Y + 2)) $((X + 300)) $((Y + 92)))
+[[ "$colours" == $'#ffffff\n#ffffff' ]] || fail "background is not white: $colours"
+[[ -n "$shot" ]] && "$build/tools/screengrab" "$shot" "$X" "$Y" 536 192
+
+# Combo1 has the focus; Tab three times reaches "Help".
+xdotool windowfocus --sync "$win"
+xdotool key --delay 50 Tab Tab Tab space
+box=$(timeout 10 xdotool search --sync --onlyvisible --name '^Lumivex$' | head -n1) \
+    || fail "the help box did not appear with the title Lumivex"
+xdotool windowfocus --sync "$box" key Return
+for _ in $(seq 50); do
+    xdotool search --onlyvisible --name '^Lumivex$' >/dev/null || break
+    sleep 0.1
+done
+xdotool search --onlyvisible --name '^Lumivex$' >/dev/null && fail "the help box stayed open"
+
+grep -q '^Combo1=1$' "$XDG_CONFIG_HOME/Quarnel.conf" || fail "stored style changed"
+grep -q '^Combo2=2$' "$XDG_CONFIG_HOME/Quarnel.conf" || fail "stored speed changed"
+
+"$build/tools/xclose" "$win"
+for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && fail "program still running after its main window closed"
+wait "$pid" || fail "program exited with status $?"
+pid=""
+echo "main window end-to-end: ok"

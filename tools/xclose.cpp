@@ -1,0 +1,33 @@
+// Asks an X window to close, as a window manager's close button does
+// (WM_DELETE_WINDOW), so end-to-end tests can close windows without one.
+//
+//   xclose <window id>
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char *argv[])
+{
+    if (argc != 2) {
+        std::fputs("usage: xclose <window id>\n", stderr);
+        return 2;
+    }
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fputs("xclose: cannot open display\n", stderr);
+        return 1;
+    }
+    const Window window = std::strtoul(argv[1], nullptr, 0);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+    return sent ? 0 : 1;
+}
