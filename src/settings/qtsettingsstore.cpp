@@ -15,9 +15,16 @@ namespace {
 
 std::unique_ptr<QSettings> open(const QString &folder, const QString &application)
 {
-    if (folder.isEmpty())
+    if (folder.isEmpty()) {
+#ifdef Q_OS_WIN
+        // Without an application name Qt would add an "OrganizationDefaults" key.
+        return std::make_unique<QSettings>(
+            QStringLiteral("HKEY_CURRENT_USER\\Software\\") + application, QSettings::NativeFormat);
+#else
         return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                            application, QString());
+#endif
+    }
     return std::make_unique<QSettings>(QDir(folder).filePath(application + QStringLiteral(".conf")),
                                        QSettings::IniFormat);
 }
