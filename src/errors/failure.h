@@ -24,11 +24,26 @@ private:
 
 // The platform's standard descriptions, for failures of our own making.
 namespace Description {
-inline QString typeMismatch() { return QStringLiteral("Type mismatch"); }
-inline QString overflow() { return QStringLiteral("Overflow"); }
-inline QString invalidPropertyValue() { return QStringLiteral("Invalid property value"); }
-inline QString invalidProcedureCall() { return QStringLiteral("Invalid procedure call or argument"); }
-inline QString fileNotFound() { return QStringLiteral("File not found"); }
+inline QString typeMismatch()
+{
+    return QStringLiteral("Type mismatch");
+}
+inline QString overflow()
+{
+    return QStringLiteral("Overflow");
+}
+inline QString invalidPropertyValue()
+{
+    return QStringLiteral("Invalid property value");
+}
+inline QString invalidProcedureCall()
+{
+    return QStringLiteral("Invalid procedure call or argument");
+}
+inline QString fileNotFound()
+{
+    return QStringLiteral("File not found");
+}
 } // namespace Description
 
 } // namespace errors

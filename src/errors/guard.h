@@ -21,8 +21,7 @@ public:
     Guard(MessageBox &box, QString location);
     Q_DISABLE_COPY_MOVE(Guard)
 
-    template<typename Body>
-    void step(quint16 line, Body &&body)
+    template<typename Body> void step(quint16 line, Body &&body)
     {
         m_line = line;
         try {
@@ -32,8 +31,7 @@ public:
         }
     }
 
-    template<typename Condition>
-    bool test(quint16 line, Condition &&condition)
+    template<typename Condition> bool test(quint16 line, Condition &&condition)
     {
         m_line = line;
         try {

@@ -18,15 +18,16 @@ std::unique_ptr<QSettings> open(const QString &folder, const QString &applicatio
     if (folder.isEmpty()) {
 #ifdef Q_OS_WIN
         // Without an application name Qt would add an "OrganizationDefaults" key.
-        return std::make_unique<QSettings>(
-            QStringLiteral("HKEY_CURRENT_USER\\Software\\") + application, QSettings::NativeFormat);
+        return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\Software\\")
+                                               + application,
+                                           QSettings::NativeFormat);
 #else
         return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                            application, QString());
 #endif
     }
-    return std::make_unique<QSettings>(QDir(folder).filePath(application + QStringLiteral(".conf")),
-                                       QSettings::IniFormat);
+    return std::make_unique<QSettings>(
+        QDir(folder).filePath(application + QStringLiteral(".conf")), QSettings::IniFormat);
 }
 
 QString saveFailure(const QString &where)

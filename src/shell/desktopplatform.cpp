@@ -22,8 +22,8 @@ float DesktopPlatform::secondsSinceMidnight() const
 void DesktopPlatform::openUrl(const QUrl &address)
 {
     if (!QDesktopServices::openUrl(address))
-        throw errors::Failure(QStringLiteral("Cannot open %1 in the web browser")
-                                  .arg(address.toDisplayString()));
+        throw errors::Failure(
+            QStringLiteral("Cannot open %1 in the web browser").arg(address.toDisplayString()));
 }
 
 void DesktopPlatform::endProgram()

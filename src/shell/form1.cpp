@@ -35,7 +35,8 @@ QString location(const char *handler)
 QString helpText()
 {
     return QStringLiteral("Press 'ESC' on the keyboard to exit full screen mode.")
-           + QStringLiteral("\r\n\r\n") + QStringLiteral("Questions? Please contact Team Quarnel at ")
+           + QStringLiteral("\r\n\r\n")
+           + QStringLiteral("Questions? Please contact Team Quarnel at ")
            + contactPageAddress().toString();
 }
 
@@ -61,10 +62,10 @@ Form1::Form1(Platform &platform, QWidget *parent)
     m_skinFramework = skinFramework;
 
     setMouseTracking(true);
-    for (QWidget *watched : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_ui->Frame3),
-                             static_cast<QWidget *>(m_ui->Frame4),
-                             static_cast<QWidget *>(m_ui->PushButton1),
-                             static_cast<QWidget *>(m_ui->PushButton2)})
+    for (QWidget *watched :
+         {static_cast<QWidget *>(this), static_cast<QWidget *>(m_ui->Frame3),
+          static_cast<QWidget *>(m_ui->Frame4), static_cast<QWidget *>(m_ui->PushButton1),
+          static_cast<QWidget *>(m_ui->PushButton2)})
         watched->installEventFilter(this);
 
     // Code that changes a selection blocks these and raises Click itself.
@@ -87,8 +88,10 @@ QString Form1::programFile(const QString &name) const
 void Form1::Form_Load()
 {
     errors::Guard guard(m_platform.messageBox(), location("Form_Load"));
-    guard.step(100, [&] { Globals::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
-    if (guard.test(104, [&] { return Globals::FileExists(programFile(QStringLiteral("\\HAND-M.CUR"))); }))
+    guard.step(100,
+               [&] { Globals::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
+    if (guard.test(
+            104, [&] { return Globals::FileExists(programFile(QStringLiteral("\\HAND-M.CUR"))); }))
         guard.step(106, [&] { loadMouseIcon(); });
     guard.step(108, [&] { openHomePageOccasionally(m_platform); });
     guard.step(126, [&] { setWindowTitle(Main::productName()); });
@@ -99,8 +102,10 @@ void Form1::Form_Load()
     guard.step(132, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Slow")); });
     guard.step(134, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Medium")); });
     guard.step(136, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Fast")); });
-    guard.step(138, [&] { restoreList(m_ui->Combo1, QStringLiteral("Combo1"), &Form1::Combo1_Click); });
-    guard.step(140, [&] { restoreList(m_ui->Combo2, QStringLiteral("Combo2"), &Form1::Combo2_Click); });
+    guard.step(138,
+               [&] { restoreList(m_ui->Combo1, QStringLiteral("Combo1"), &Form1::Combo1_Click); });
+    guard.step(140,
+               [&] { restoreList(m_ui->Combo2, QStringLiteral("Combo2"), &Form1::Combo2_Click); });
 }
 
 void Form1::showCentred()

@@ -31,7 +31,9 @@ constexpr qint16 Custom = 99;
 } // namespace MousePointer
 
 // The main window: start-up, the two option lists and the two push buttons.
-class Form1 final : public QWidget, public strobe::OptionSource
+class Form1 final
+    : public QWidget
+    , public strobe::OptionSource
 {
     Q_OBJECT
 

@@ -31,11 +31,12 @@ void TestGuard::reportTextIsExact_data()
     QTest::addColumn<QString>("description");
     QTest::addColumn<int>("line");
     QTest::addColumn<QString>("expected");
-    const QString tail = QStringLiteral("Please email screenshot of this message to ")
-                         + errors::supportAddress();
+    const QString tail
+        = QStringLiteral("Please email screenshot of this message to ") + errors::supportAddress();
     QTest::newRow("typical") << QStringLiteral("Type mismatch") << 138
-                             << QStringLiteral("Type mismatch\r\nin Lumivex2021/08/31.Form1.Form_Load "
-                                               "at line 138\r\r")
+                             << QStringLiteral(
+                                    "Type mismatch\r\nin Lumivex2021/08/31.Form1.Form_Load "
+                                    "at line 138\r\r")
                                     + tail;
     QTest::newRow("empty description")
         << QString() << 100

@@ -50,14 +50,22 @@ void TestSettings::rejectsWhatIsNotAnIndex_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("description");
-    QTest::newRow("empty") << "" << "Type mismatch";
-    QTest::newRow("word") << "abc" << "Type mismatch";
-    QTest::newRow("trailing junk") << "1x" << "Type mismatch";
-    QTest::newRow("nan") << "nan" << "Type mismatch";
-    QTest::newRow("too large") << "32768" << "Overflow";
-    QTest::newRow("rounds out of range") << "32767.5" << "Overflow";
-    QTest::newRow("too small") << "-32769" << "Overflow";
-    QTest::newRow("huge") << "1e300" << "Overflow";
+    QTest::newRow("empty") << ""
+                           << "Type mismatch";
+    QTest::newRow("word") << "abc"
+                          << "Type mismatch";
+    QTest::newRow("trailing junk") << "1x"
+                                   << "Type mismatch";
+    QTest::newRow("nan") << "nan"
+                         << "Type mismatch";
+    QTest::newRow("too large") << "32768"
+                               << "Overflow";
+    QTest::newRow("rounds out of range") << "32767.5"
+                                         << "Overflow";
+    QTest::newRow("too small") << "-32769"
+                               << "Overflow";
+    QTest::newRow("huge") << "1e300"
+                          << "Overflow";
 }
 
 void TestSettings::rejectsWhatIsNotAnIndex()

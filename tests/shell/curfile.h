@@ -8,8 +8,12 @@
 inline QByteArray makeCursorFile(int size, QPoint hotSpot)
 {
     QByteArray data;
-    auto put16 = [&](quint16 v) { data.append(reinterpret_cast<const char *>(&v), 2); };
-    auto put32 = [&](quint32 v) { data.append(reinterpret_cast<const char *>(&v), 4); };
+    auto put16 = [&](quint16 v) {
+        data.append(reinterpret_cast<const char *>(&v), 2);
+    };
+    auto put32 = [&](quint32 v) {
+        data.append(reinterpret_cast<const char *>(&v), 4);
+    };
     const int maskStride = ((size + 31) / 32) * 4;
     const quint32 imageSize = 40 + size * size * 4 + maskStride * size;
     put16(0);

@@ -9,8 +9,7 @@
 
 namespace {
 
-template<typename T>
-T *child(QWidget &form, const char *name)
+template<typename T> T *child(QWidget &form, const char *name)
 {
     return form.findChild<T *>(QLatin1String(name));
 }

@@ -1,5 +1,5 @@
-#include "cursorfile.h"
 #include "curfile.h"
+#include "cursorfile.h"
 #include "failure.h"
 #include "globals.h"
 #include "homepage.h"
@@ -34,12 +34,14 @@ void TestShellParts::applicationTitle_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("title");
-    QTest::newRow("product") << "Lumivex Software" << "Lumivex";
-    QTest::newRow("always cut once") << "A B" << "A";
-    QTest::newRow("cut until 40")
-        << "Forty characters exactly in this name ok and more words here"
-        << "Forty characters exactly in this name ok";
-    QTest::newRow("trailing blank") << "Lumivex " << "Lumivex";
+    QTest::newRow("product") << "Lumivex Software"
+                             << "Lumivex";
+    QTest::newRow("always cut once") << "A B"
+                                     << "A";
+    QTest::newRow("cut until 40") << "Forty characters exactly in this name ok and more words here"
+                                  << "Forty characters exactly in this name ok";
+    QTest::newRow("trailing blank") << "Lumivex "
+                                    << "Lumivex";
 }
 
 void TestShellParts::applicationTitle()
@@ -51,7 +53,8 @@ void TestShellParts::applicationTitle()
 
 void TestShellParts::titleWithoutSpaceFails()
 {
-    QVERIFY_THROWS_EXCEPTION(errors::Failure, Main::applicationTitleFor(QStringLiteral("Lumivex")));
+    QVERIFY_THROWS_EXCEPTION(errors::Failure,
+                             Main::applicationTitleFor(QStringLiteral("Lumivex")));
 }
 
 void TestShellParts::seededRandomMatchesTheClassicSequence()
