@@ -62,7 +62,7 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
-// Collects Qt's warnings while the sheet is parsed on a throwaway widget.
+// Collects Qt's parse warnings while a sheet is parsed on a throwaway widget.
 class WarningCatcher final
 {
 public:
@@ -83,7 +83,10 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (s_active && type == QtWarningMsg) {
+        // Only a parse failure condemns a skin; Qt goes on past unknown
+        // properties and missing images, and so do we.
+        if (s_active && type == QtWarningMsg
+            && message.startsWith(QLatin1String("Could not parse"))) {
             if (s_active->m_first.isEmpty())
                 s_active->m_first = message;
             return;

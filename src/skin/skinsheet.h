@@ -17,7 +17,7 @@ QString readSkinSheet(const QString &path);
 // Rewrites relative url() references as absolute paths within folder.
 QString resolveUrls(const QString &sheet, const QString &folder);
 
-// Qt's first warning while parsing the sheet; empty when it parses.
+// Qt's first parse warning for the sheet; empty when it parses.
 QString parseWarning(const QString &sheet);
 
 // All of the above: the style sheet of the skin file at path.
