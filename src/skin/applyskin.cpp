@@ -22,7 +22,8 @@ namespace {
 
 bool takesBackColor(const QWidget &control)
 {
-    return qobject_cast<const QRadioButton *>(&control) || qobject_cast<const QCheckBox *>(&control)
+    return qobject_cast<const QRadioButton *>(&control)
+           || qobject_cast<const QCheckBox *>(&control)
            || qobject_cast<const QGroupBox *>(&control) || qobject_cast<const QLabel *>(&control);
 }
 
@@ -88,8 +89,8 @@ void ApplySkin(QWidget &form, skin::Dispatch &skinFramework, const QString &prog
     recolourControls(form, skin::ButtonFace);
 
     skinFramework.Invoke(DispId::LoadSkin, CallKind::Method, {path, QString()});
-    const qint32 options =
-        skin::toInt32(skinFramework.Invoke(DispId::OptionFlags, CallKind::PropertyGet, {}));
+    const qint32 options
+        = skin::toInt32(skinFramework.Invoke(DispId::OptionFlags, CallKind::PropertyGet, {}));
     skinFramework.Invoke(DispId::OptionFlags, CallKind::PropertyPut, {options | 1});
     skinFramework.Invoke(DispId::FirstSwitch, CallKind::PropertyPut, {true});
     skinFramework.Invoke(DispId::SecondSwitch, CallKind::PropertyPut, {true});

@@ -16,7 +16,9 @@ namespace skin {
 //   3  method (32-bit integer handle): applies the loaded skin to that window
 //   5, 10  property, Boolean: options, kept as written
 // The options are stored for the caller; none of them changes what is drawn.
-class SkinFramework final : public QObject, public Dispatch
+class SkinFramework final
+    : public QObject
+    , public Dispatch
 {
     Q_OBJECT
 

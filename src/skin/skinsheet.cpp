@@ -121,7 +121,8 @@ QString readSkinSheet(const QString &path)
 QString resolveUrls(const QString &sheet, const QString &folder)
 {
     static const QRegularExpression url(
-        QStringLiteral(R"re(url\(\s*(?:"((?:[^"\\]|\\.)*)"|'((?:[^'\\]|\\.)*)'|([^)"'\s]*))\s*\))re"),
+        QStringLiteral(
+            R"re(url\(\s*(?:"((?:[^"\\]|\\.)*)"|'((?:[^'\\]|\\.)*)'|([^()"'\s]*))\s*\))re"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression escape(QStringLiteral(R"re(\\(.))re"));
     QString result;

@@ -1,8 +1,9 @@
 #!/bin/bash
-# Runs the program twice under the current X display, once plain and once with
-# a skin beside it, and checks on screen that the skin changes the main window.
+# Runs the program under the current X display, plain, with a skin beside it and
+# with a broken skin, and checks on screen what each does to the main window.
 #
-#   skin-e2e.sh <lumivex> <screengrab> <skin folder holding x/o.cjs> [picture folder]
+#   xvfb-run -a -s "-screen 0 1024x768x24 -noreset" \
+#       skin-e2e.sh <lumivex> <screengrab> <skin folder holding x/o.cjs> [picture folder]
 #
 # With a picture folder, the two main windows are also saved there as
 # main-window-plain.png and main-window-skinned.png.
@@ -26,24 +27,39 @@ SCRIPT
 chmod +x "$work/bin/xdg-open"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+geometry=
 
-# Starts the program from folder and prints its main window's geometry (x y w h).
+# Dismisses the "Application Error" box with Enter once it shows.
+dismissReport() {
+    local box=
+    for _ in $(seq 200); do
+        box=$(xdotool search --onlyvisible --name '^Application Error$' 2>/dev/null | head -n1) || true
+        [[ -n $box ]] && break
+        sleep 0.1
+    done
+    [[ -n $box ]] || { cat "$work/out.log" >&2; fail "no error report appeared"; }
+    xdotool windowfocus --sync "$box" key Return
+}
+
+# Starts the program from folder and sets geometry to its main window's x y w h.
+# With "report" as second argument a start-up error report is expected first.
 start() {
-    local folder=$1 wid=
+    local folder=$1 expect=${2:-} wid=
     HOME="$work/home" XDG_CONFIG_HOME="$work/config" PATH="$work/bin:$PATH" \
         QT_QPA_PLATFORM=xcb "$folder/lumivex" >"$work/out.log" 2>&1 &
     pid=$!
+    [[ $expect == report ]] && dismissReport
     for _ in $(seq 200); do
-        if xdotool search --name '^Application Error$' >/dev/null 2>&1; then
+        if xdotool search --onlyvisible --name '^Application Error$' >/dev/null 2>&1; then
             fail "the program reported an error at start-up"
         fi
         wid=$(xdotool search --onlyvisible --name '^Lumivex Software$' 2>/dev/null | head -n1) || true
         [[ -n $wid ]] && break
         sleep 0.1
     done
-    [[ -n $wid ]] || fail "the main window did not appear"
+    [[ -n $wid ]] || { cat "$work/out.log" >&2; fail "the main window did not appear"; }
     eval "$(xdotool getwindowgeometry --shell "$wid")"
-    echo "$X $Y $WIDTH $HEIGHT"
+    geometry="$X $Y $WIDTH $HEIGHT"
 }
 
 stop() {
@@ -70,11 +86,11 @@ colours() {
 probe=(2 100 20 88 20 21)
 
 run() {
-    local folder=$1 name=$2 geometry
-    geometry=$(start "$folder")
+    local folder=$1 name=$2 expect=${3:-}
+    start "$folder" "$expect"
     read -r x y w h <<<"$geometry"
     colours "$x" "$y" "${probe[@]}" >"$work/$name.colours"
-    if [[ -n $pictures ]]; then
+    if [[ -n $pictures && $name != broken ]]; then
         mkdir -p "$pictures"
         "$screengrab" "$pictures/main-window-$name.png" "$x" "$y" "$w" "$h"
     fi
@@ -86,8 +102,14 @@ cp "$program" "$work/plain/lumivex"
 cp "$program" "$work/skinned/lumivex"
 cp -r "$skin/x" "$work/skinned/x"
 
+# A skin that does not parse: one report, then the window without the skin.
+mkdir -p "$work/broken/x"
+cp "$program" "$work/broken/lumivex"
+echo 'QWidget { color: red; ' >"$work/broken/x/o.cjs"
+
 run "$work/plain" plain
 run "$work/skinned" skinned
+run "$work/broken" broken report
 
 read -r plainBack plainFrame plainButton <"$work/plain.colours"
 read -r skinBack skinFrame skinButton <"$work/skinned.colours"
@@ -98,4 +120,8 @@ echo "skinned: window $skinBack frame $skinFrame button $skinButton"
 [[ $skinBack != "$plainBack" ]] || fail "the skin did not change the window background"
 [[ $skinFrame != "$plainFrame" ]] || fail "the skin did not change the frames"
 [[ $skinButton != "$plainButton" ]] || fail "the skin did not change the push buttons"
+read -r brokenBack _ _ <"$work/broken.colours"
+echo "broken:  window $brokenBack"
+[[ $brokenBack != "$plainBack" && $brokenBack != "$skinBack" ]] \
+    || fail "with a broken skin the window should be button face, not $brokenBack"
 echo "PASS"

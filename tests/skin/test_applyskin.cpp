@@ -209,10 +209,10 @@ void TestApplySkin::everyRecolouredKindInTheWholeTree()
 
     RecordingDispatch component;
     Globals::ApplySkin(form, component, platform.folder);
-    for (const QWidget *recoloured : {static_cast<QWidget *>(&form), static_cast<QWidget *>(outer),
-                                      static_cast<QWidget *>(inner), static_cast<QWidget *>(label),
-                                      static_cast<QWidget *>(check),
-                                      static_cast<QWidget *>(option)}) {
+    for (const QWidget *recoloured :
+         {static_cast<QWidget *>(&form), static_cast<QWidget *>(outer),
+          static_cast<QWidget *>(inner), static_cast<QWidget *>(label),
+          static_cast<QWidget *>(check), static_cast<QWidget *>(option)}) {
         QCOMPARE(background(recoloured), kButtonFace);
         QVERIFY(recoloured->autoFillBackground());
     }

@@ -145,22 +145,22 @@ void TestSkinFramework::rejectsCallsItDoesNotServe_data()
     QTest::newRow("flags as method") << 1 << CallKind::Method << Args{} << kind;
     QTest::newRow("switch as method") << 5 << CallKind::Method << Args{true} << kind;
     QTest::newRow("flags put, no value") << 1 << CallKind::PropertyPut << Args{} << count;
-    QTest::newRow("flags get with a value") << 1 << CallKind::PropertyGet << Args{qint32{1}}
-                                            << count;
-    QTest::newRow("load, one argument") << 2 << CallKind::Method
-                                        << Args{QStringLiteral("/o.cjs")} << count;
-    QTest::newRow("apply, two arguments") << 3 << CallKind::Method << Args{qint32{1}, qint32{2}}
-                                          << count;
+    QTest::newRow("flags get with a value")
+        << 1 << CallKind::PropertyGet << Args{qint32{1}} << count;
+    QTest::newRow("load, one argument")
+        << 2 << CallKind::Method << Args{QStringLiteral("/o.cjs")} << count;
+    QTest::newRow("apply, two arguments")
+        << 3 << CallKind::Method << Args{qint32{1}, qint32{2}} << count;
     QTest::newRow("flags put Boolean") << 1 << CallKind::PropertyPut << Args{true} << type;
     QTest::newRow("switch put integer") << 5 << CallKind::PropertyPut << Args{qint32{-1}} << type;
-    QTest::newRow("switch put text") << 10 << CallKind::PropertyPut
-                                     << Args{QStringLiteral("True")} << type;
-    QTest::newRow("load integer path") << 2 << CallKind::Method << Args{qint32{1}, QString()}
-                                       << type;
-    QTest::newRow("load nothing as section") << 2 << CallKind::Method
-                                             << Args{QStringLiteral("/o.cjs"), Variant{}} << type;
-    QTest::newRow("apply text handle") << 3 << CallKind::Method << Args{QStringLiteral("1")}
-                                       << type;
+    QTest::newRow("switch put text")
+        << 10 << CallKind::PropertyPut << Args{QStringLiteral("True")} << type;
+    QTest::newRow("load integer path")
+        << 2 << CallKind::Method << Args{qint32{1}, QString()} << type;
+    QTest::newRow("load nothing as section")
+        << 2 << CallKind::Method << Args{QStringLiteral("/o.cjs"), Variant{}} << type;
+    QTest::newRow("apply text handle")
+        << 3 << CallKind::Method << Args{QStringLiteral("1")} << type;
     QTest::newRow("load with a section")
         << 2 << CallKind::Method << Args{QStringLiteral("/o.cjs"), QStringLiteral("Dark")}
         << QStringLiteral("section must be empty");
@@ -226,24 +226,29 @@ void TestSkinFramework::unusableSkinsFailTheLoad_data()
                           << QStringLiteral("no such file");
     QTest::newRow("empty") << QByteArray() << QString() << QStringLiteral("empty");
     QTest::newRow("blank") << QByteArray(" \n\t\r\n") << QString() << QStringLiteral("empty");
-    QTest::newRow("huge") << QByteArray("/*") + QByteArray(skin::MaxSkinBytes, 'x')
-                          << QString() << QStringLiteral("larger than");
+    QTest::newRow("huge") << QByteArray("/*") + QByteArray(skin::MaxSkinBytes, 'x') << QString()
+                          << QStringLiteral("larger than");
     QTest::newRow("NUL") << QByteArray("QWidget { color: red; }\0", 24) << QString()
                          << QStringLiteral("not a text file");
     QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\x00\x00", 10) << QString()
                             << QStringLiteral("not a text file");
-    QTest::newRow("not UTF-8") << QByteArray("QWidget { color: r\xe9" "d; }") << QString()
-                               << QStringLiteral("not UTF-8");
+    QTest::newRow("not UTF-8") << QByteArray("QWidget { color: r\xe9"
+                                             "d; }")
+                               << QString() << QStringLiteral("not UTF-8");
     QTest::newRow("UTF-16") << QByteArray("\xff\xfeQ\0W\0", 6) << QString()
                             << QStringLiteral("not a text file");
     QTest::newRow("unbalanced braces") << QByteArray("QWidget { color: red; }}} {") << QString()
                                        << QStringLiteral("cannot parse");
-    QTest::newRow("unclosed block") << QByteArray("QWidget { color: red;") << QString()
-                                    << QStringLiteral("cannot parse");
-    QTest::newRow("stray closing brace") << QByteArray("} QWidget { color: red; }") << QString()
-                                         << QStringLiteral("cannot parse");
-    QTest::newRow("qproperty-") << QByteArray("QWidget { qproperty-enabled: false; }")
-                                << QString() << QStringLiteral("qproperty-");
+    QTest::newRow("unclosed block")
+        << QByteArray("QWidget { color: red;") << QString() << QStringLiteral("cannot parse");
+    QTest::newRow("stray closing brace")
+        << QByteArray("} QWidget { color: red; }") << QString() << QStringLiteral("cannot parse");
+    // Each unclosed url( must not make the reference search scan the rest again.
+    QTest::newRow("many unclosed url(")
+        << QByteArray("url(\"") + QByteArray("url(").repeated(200000) << QString()
+        << QStringLiteral("cannot parse");
+    QTest::newRow("qproperty-") << QByteArray("QWidget { qproperty-enabled: false; }") << QString()
+                                << QStringLiteral("qproperty-");
     QTest::newRow("QPROPERTY-") << QByteArray("QLabel { QProperty-text: \"x\"; }") << QString()
                                 << QStringLiteral("qproperty-");
     QTest::newRow("escaped qproperty-") << QByteArray("QLabel { qpr\\operty-text: \"x\"; }")
@@ -285,7 +290,8 @@ void TestSkinFramework::usableSkinsLoad_data()
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("plain") << kGoodSheet;
     QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf") + kGoodSheet;
-    QTest::newRow("non-ASCII comment") << QByteArray("/* caf\xc3\xa9 \xe2\x98\x80 */") + kGoodSheet;
+    QTest::newRow("non-ASCII comment")
+        << QByteArray("/* caf\xc3\xa9 \xe2\x98\x80 */") + kGoodSheet;
     QTest::newRow("unknown property") << QByteArray("QWidget { sparkle: 3; }");
     QTest::newRow("missing image") << QByteArray("QWidget { background-image: url(none.png); }");
     QTest::newRow("declarations only") << QByteArray("color: red;");
@@ -319,21 +325,21 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder_data()
     QTest::newRow("double quotes, subfolder")
         << folder << QStringLiteral("url(\"sub/d.png\")")
         << QStringLiteral("url(\"/skins/x/sub/d.png\")") << QStringLiteral("/skins/x/sub/d.png");
-    QTest::newRow("upper case, parent") << folder << QStringLiteral("URL(../e.png)")
-                                        << QStringLiteral("url(\"/skins/e.png\")")
-                                        << QStringLiteral("/skins/e.png");
-    QTest::newRow("escaped quote") << folder << QStringLiteral("url(\"q\\\"t.png\")")
-                                   << QStringLiteral("url(\"/skins/x/q\\\"t.png\")")
-                                   << QStringLiteral("/skins/x/q\"t.png");
+    QTest::newRow("upper case, parent")
+        << folder << QStringLiteral("URL(../e.png)") << QStringLiteral("url(\"/skins/e.png\")")
+        << QStringLiteral("/skins/e.png");
+    QTest::newRow("escaped quote")
+        << folder << QStringLiteral("url(\"q\\\"t.png\")")
+        << QStringLiteral("url(\"/skins/x/q\\\"t.png\")") << QStringLiteral("/skins/x/q\"t.png");
     QTest::newRow("two") << folder << QStringLiteral("url(a.png) url(b.png)")
                          << QStringLiteral("url(\"/skins/x/a.png\") url(\"/skins/x/b.png\")")
                          << QStringLiteral("/skins/x/a.png");
-    QTest::newRow("absolute kept") << folder << QStringLiteral("url(/abs/f.png)")
-                                   << QStringLiteral("url(/abs/f.png)")
-                                   << QStringLiteral("/abs/f.png");
-    QTest::newRow("resource kept") << folder << QStringLiteral("url(:/icons/g.png)")
-                                   << QStringLiteral("url(:/icons/g.png)")
-                                   << QStringLiteral(":/icons/g.png");
+    QTest::newRow("absolute kept")
+        << folder << QStringLiteral("url(/abs/f.png)") << QStringLiteral("url(/abs/f.png)")
+        << QStringLiteral("/abs/f.png");
+    QTest::newRow("resource kept")
+        << folder << QStringLiteral("url(:/icons/g.png)") << QStringLiteral("url(:/icons/g.png)")
+        << QStringLiteral(":/icons/g.png");
     QTest::newRow("scheme kept") << folder << QStringLiteral("url(file:h.png)")
                                  << QStringLiteral("url(file:h.png)")
                                  << QStringLiteral("file:h.png");
@@ -344,8 +350,7 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder_data()
         << QStringLiteral("url(\"/we\\\"ird/a.png\")") << QStringLiteral("/we\"ird/a.png");
     QTest::newRow("folder with a backslash")
         << QStringLiteral("/back\\slash") << QStringLiteral("url(a.png)")
-        << QStringLiteral("url(\"/back\\\\slash/a.png\")")
-        << QStringLiteral("/back\\slash/a.png");
+        << QStringLiteral("url(\"/back\\\\slash/a.png\")") << QStringLiteral("/back\\slash/a.png");
 }
 
 void TestSkinFramework::urlsResolveAgainstTheSkinFolder()
