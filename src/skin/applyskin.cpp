@@ -53,10 +53,9 @@ bool isSystemFile(const QString &path)
 
 QString SkinFilePath(const QString &programFolder)
 {
-    QString path = programFolder + QStringLiteral("\\x\\o.cjs");
-    if (QDir::separator() != QLatin1Char('\\'))
-        path.replace(QLatin1Char('\\'), QDir::separator());
-    return path;
+    QString name = QStringLiteral("\\x\\o.cjs");
+    name.replace(QLatin1Char('\\'), QDir::separator());
+    return programFolder + name;
 }
 
 bool NormalFileListed(const QString &path)

@@ -90,6 +90,8 @@ void TestApplySkin::skinPathJoinsTheFixedName()
              QStringLiteral("/opt/lumivex/x/o.cjs"));
     // Joined as it stands: a trailing separator is not looked for.
     QCOMPARE(Globals::SkinFilePath(QStringLiteral("/")), QStringLiteral("//x/o.cjs"));
+    // A backslash is an ordinary character in a Unix folder name.
+    QCOMPARE(Globals::SkinFilePath(QStringLiteral("/a\\b")), QStringLiteral("/a\\b/x/o.cjs"));
 }
 
 void TestApplySkin::withoutSkinNothingHappens_data()
