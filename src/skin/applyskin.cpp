@@ -1,7 +1,102 @@
 #include "applyskin.h"
 
+#include "dispatch.h"
+#include "olecolor.h"
+#include "skinmembers.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QWidget>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 namespace Globals {
 
-void ApplySkin(QWidget &, skin::Dispatch &, const QString &) {}
+namespace {
+
+bool takesBackColor(const QWidget &control)
+{
+    return qobject_cast<const QRadioButton *>(&control)
+           || qobject_cast<const QCheckBox *>(&control)
+           || qobject_cast<const QGroupBox *>(&control) || qobject_cast<const QLabel *>(&control);
+}
+
+// Every control of the window in control order, those inside frames included;
+// pop-ups and other windows owned by it are not controls.
+void recolourControls(const QWidget &parent, skin::OleColor colour)
+{
+    for (QObject *child : parent.children()) {
+        auto *control = qobject_cast<QWidget *>(child);
+        if (!control || control->isWindow())
+            continue;
+        if (takesBackColor(*control))
+            skin::setBackColor(*control, colour);
+        recolourControls(*control, colour);
+    }
+}
+
+#ifdef Q_OS_WIN
+bool isSystemFile(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(path.utf16()));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_SYSTEM);
+}
+#endif
+
+} // namespace
+
+QString SkinFilePath(const QString &programFolder)
+{
+    QString name = QStringLiteral("\\x\\o.cjs");
+    name.replace(QLatin1Char('\\'), QDir::separator());
+    return programFolder + name;
+}
+
+bool NormalFileListed(const QString &path)
+{
+    const QFileInfo info(path);
+    QDir::Filters filters = QDir::Files | QDir::Readable;
+#ifndef Q_OS_WIN
+    filters |= QDir::CaseSensitive;
+#endif
+    const QStringList names = info.dir().entryList({info.fileName()}, filters);
+    if (names.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    return !isSystemFile(info.dir().filePath(names.first()));
+#else
+    return true;
+#endif
+}
+
+void ApplySkin(QWidget &form, skin::Dispatch &skinFramework, const QString &programFolder)
+{
+    using skin::CallKind;
+    namespace DispId = skin::DispId;
+
+    const QString path = SkinFilePath(programFolder);
+    if (!NormalFileListed(path))
+        return;
+
+    skin::setBackColor(form, skin::ButtonFace);
+    recolourControls(form, skin::ButtonFace);
+
+    skinFramework.Invoke(DispId::LoadSkin, CallKind::Method, {path, QString()});
+    const qint32 options
+        = skin::toInt32(skinFramework.Invoke(DispId::OptionFlags, CallKind::PropertyGet, {}));
+    skinFramework.Invoke(DispId::OptionFlags, CallKind::PropertyPut, {options | 1});
+    skinFramework.Invoke(DispId::FirstSwitch, CallKind::PropertyPut, {true});
+    skinFramework.Invoke(DispId::SecondSwitch, CallKind::PropertyPut, {true});
+    // Native handles fit in 32 bits on the platforms we build for (X11 ids,
+    // Windows HWNDs); the member takes a 32-bit integer.
+    const auto handle = static_cast<qint32>(form.winId());
+    skinFramework.Invoke(DispId::ApplyWindow, CallKind::Method, {handle});
+}
 
 } // namespace Globals

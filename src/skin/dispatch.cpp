@@ -1,0 +1,65 @@
+#include "dispatch.h"
+
+#include "failure.h"
+
+#include <cmath>
+
+namespace skin {
+
+namespace {
+
+struct TypeNamer
+{
+    QString operator()(std::monostate) const { return QStringLiteral("nothing"); }
+    QString operator()(const QString &) const { return QStringLiteral("text"); }
+    QString operator()(qint32) const { return QStringLiteral("32-bit integer"); }
+    QString operator()(bool) const { return QStringLiteral("Boolean"); }
+};
+
+qint32 textToInt32(const QString &text)
+{
+    bool ok = false;
+    const double number = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(number))
+        throw errors::Failure(errors::Description::typeMismatch());
+    // Halves go to the even neighbour, as automation conversions do.
+    const double rounded = std::nearbyint(number);
+    if (rounded < -2147483648.0 || rounded > 2147483647.0)
+        throw errors::Failure(errors::Description::overflow());
+    return static_cast<qint32>(rounded);
+}
+
+struct Int32Converter
+{
+    qint32 operator()(std::monostate) const { return 0; }
+    qint32 operator()(const QString &text) const { return textToInt32(text); }
+    qint32 operator()(qint32 number) const { return number; }
+    qint32 operator()(bool flag) const { return flag ? -1 : 0; }
+};
+
+} // namespace
+
+QString typeName(const Variant &value)
+{
+    return std::visit(TypeNamer{}, value);
+}
+
+QString kindName(CallKind kind)
+{
+    switch (kind) {
+    case CallKind::Method:
+        return QStringLiteral("method call");
+    case CallKind::PropertyGet:
+        return QStringLiteral("property get");
+    case CallKind::PropertyPut:
+        return QStringLiteral("property put");
+    }
+    return QStringLiteral("unknown call kind");
+}
+
+qint32 toInt32(const Variant &value)
+{
+    return std::visit(Int32Converter{}, value);
+}
+
+} // namespace skin
