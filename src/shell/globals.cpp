@@ -19,10 +19,9 @@ bool FileExists(const QString &path) noexcept
 
 QString ProgramPath(const QString &programFolder, const QString &name)
 {
-    QString joined = programFolder + name;
-    if (QDir::separator() != QLatin1Char('\\'))
-        joined.replace(QLatin1Char('\\'), QDir::separator());
-    return joined;
+    QString fixedName = name;
+    fixedName.replace(QLatin1Char('\\'), QDir::separator());
+    return programFolder + fixedName;
 }
 
 } // namespace Globals

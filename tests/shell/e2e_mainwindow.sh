@@ -7,7 +7,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 shot=${2:-}
 if [[ -z "${DISPLAY:-}" ]]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
 
 scratch=$(mktemp -d)

@@ -106,6 +106,9 @@ void TestShellParts::programPathJoinsAsWritten()
     // No check for a separator already there.
     QCOMPARE(Globals::ProgramPath(QStringLiteral("/"), QStringLiteral("\\HAND-M.CUR")),
              QStringLiteral("//HAND-M.CUR"));
+    // A backslash in the folder's own name is part of that name on Unix.
+    QCOMPARE(Globals::ProgramPath(QStringLiteral("/opt/a\\b"), QStringLiteral("\\HAND-M.CUR")),
+             QStringLiteral("/opt/a\\b/HAND-M.CUR"));
 }
 
 void TestShellParts::cursorHotSpotFromHeader_data()
