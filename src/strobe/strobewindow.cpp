@@ -1,0 +1,72 @@
+#include "strobewindow.h"
+#include "ui_form2.h"
+
+#include "intervaltimer.h"
+#include "virtualkey.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace strobe {
+
+StrobeWindow::StrobeWindow(KeyHandler onKeyDown)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+    , m_ui(std::make_unique<Ui::Form2>())
+    , m_timer1(new IntervalTimer(this))
+    , m_onKeyDown(std::move(onKeyDown))
+{
+    m_ui->setupUi(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // The hint keeps a box of its own so that it stays readable on every colour.
+    QLabel *label = m_ui->Label1;
+    QPalette labelPalette = label->palette();
+    labelPalette.setColor(QPalette::Window, labelPalette.color(QPalette::Button));
+    labelPalette.setColor(QPalette::WindowText, labelPalette.color(QPalette::ButtonText));
+    label->setPalette(labelPalette);
+    label->setAutoFillBackground(true);
+}
+
+StrobeWindow::~StrobeWindow() = default;
+
+QLabel *StrobeWindow::Label1() const
+{
+    return m_ui->Label1;
+}
+
+void StrobeWindow::setColor(const QColor &color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    update();
+}
+
+void StrobeWindow::detach()
+{
+    m_timer1->setEnabled(false);
+    m_onKeyDown = nullptr;
+}
+
+void StrobeWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), m_color);
+}
+
+void StrobeWindow::keyPressEvent(QKeyEvent *event)
+{
+    event->accept();
+    if (!m_onKeyDown)
+        return;
+    qint16 keyCode = virtualKeyCode(event->key(), event->modifiers());
+    m_onKeyDown(keyCode, shiftState(event->modifiers()));
+}
+
+bool StrobeWindow::focusNextPrevChild(bool)
+{
+    // Tab is a key like any other here.
+    return false;
+}
+
+} // namespace strobe
