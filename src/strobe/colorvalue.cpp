@@ -15,7 +15,7 @@ QPalette::ColorRole systemRole(quint32 index)
     switch (index) {
     case 5: // window background
         return QPalette::Base;
-    case 8: // window text
+    case 8:  // window text
     case 18: // button text
         return QPalette::WindowText;
     case 13: // highlight

@@ -44,15 +44,21 @@ void TestConversions::keyCode_data()
     QTest::newRow("AltGr") << int(Qt::Key_AltGr) << none << 18;
     QTest::newRow("0") << int(Qt::Key_0) << none << 48;
     QTest::newRow("9") << int(Qt::Key_9) << none << 57;
-    QTest::newRow("Shift+1 gives !") << int(Qt::Key_Exclam) << Qt::KeyboardModifiers(Qt::ShiftModifier) << 49;
-    QTest::newRow("Shift+0 gives )") << int(Qt::Key_ParenRight) << Qt::KeyboardModifiers(Qt::ShiftModifier) << 48;
-    QTest::newRow("keypad 5") << int(Qt::Key_5) << Qt::KeyboardModifiers(Qt::KeypadModifier) << 101;
-    QTest::newRow("keypad *") << int(Qt::Key_Asterisk) << Qt::KeyboardModifiers(Qt::KeypadModifier) << 106;
-    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier) << 13;
+    QTest::newRow("Shift+1 gives !")
+        << int(Qt::Key_Exclam) << Qt::KeyboardModifiers(Qt::ShiftModifier) << 49;
+    QTest::newRow("Shift+0 gives )")
+        << int(Qt::Key_ParenRight) << Qt::KeyboardModifiers(Qt::ShiftModifier) << 48;
+    QTest::newRow("keypad 5") << int(Qt::Key_5) << Qt::KeyboardModifiers(Qt::KeypadModifier)
+                              << 101;
+    QTest::newRow("keypad *") << int(Qt::Key_Asterisk) << Qt::KeyboardModifiers(Qt::KeypadModifier)
+                              << 106;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter)
+                                  << Qt::KeyboardModifiers(Qt::KeypadModifier) << 13;
     QTest::newRow("Return") << int(Qt::Key_Return) << none << 13;
     QTest::newRow("Space") << int(Qt::Key_Space) << none << 32;
     QTest::newRow("Tab") << int(Qt::Key_Tab) << none << 9;
-    QTest::newRow("Backtab") << int(Qt::Key_Backtab) << Qt::KeyboardModifiers(Qt::ShiftModifier) << 9;
+    QTest::newRow("Backtab") << int(Qt::Key_Backtab) << Qt::KeyboardModifiers(Qt::ShiftModifier)
+                             << 9;
     QTest::newRow("Left") << int(Qt::Key_Left) << none << 37;
     QTest::newRow("Delete") << int(Qt::Key_Delete) << none << 46;
     QTest::newRow("F1") << int(Qt::Key_F1) << none << 112;

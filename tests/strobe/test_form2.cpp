@@ -122,8 +122,8 @@ void TestForm2::sequences_data()
     const qint32 W = ColorValue::White;
     const QList<qint32> classic{B, B, W, W, B, W, W, B, W, W};
     const qint32 F = ColorValue::ButtonFace;
-    const QList<qint32> random{F,      Red,    Green, Blue,  Cyan,    Magenta, Yellow, Yellow,
-                               Red,    Green,  Blue,  Cyan,  Magenta, Yellow,  Yellow, Red};
+    const QList<qint32> random{F,   Red,   Green, Blue, Cyan,    Magenta, Yellow, Yellow,
+                               Red, Green, Blue,  Cyan, Magenta, Yellow,  Yellow, Red};
     QTest::newRow("classic slow") << qint16(0) << qint16(0) << 200 << classic;
     QTest::newRow("classic medium") << qint16(0) << qint16(1) << 150 << classic;
     QTest::newRow("classic fast") << qint16(0) << qint16(2) << 100 << classic;
@@ -213,10 +213,10 @@ void TestForm2::hideSequence_data()
         << QList<qint16>{H, I, E, D, E} << true << false << qint16(0);
     QTest::newRow("H H I D E: second H returns to idle")
         << QList<qint16>{H, H, I, D, E} << false << false << qint16(0);
-    QTest::newRow("Shift in the middle") << QList<qint16>{H, Shift, I, D, E} << false << false
-                                         << qint16(0);
-    QTest::newRow("digit in the middle") << QList<qint16>{H, I, Digit, D, E} << false << false
-                                         << qint16(0);
+    QTest::newRow("Shift in the middle")
+        << QList<qint16>{H, Shift, I, D, E} << false << false << qint16(0);
+    QTest::newRow("digit in the middle")
+        << QList<qint16>{H, I, Digit, D, E} << false << false << qint16(0);
     QTest::newRow("H") << QList<qint16>{H} << false << true << qint16(1);
     QTest::newRow("H I") << QList<qint16>{H, I} << false << true << qint16(2);
     QTest::newRow("H I D") << QList<qint16>{H, I, D} << false << true << qint16(3);
@@ -226,8 +226,8 @@ void TestForm2::hideSequence_data()
     QTest::newRow("H I D D") << QList<qint16>{H, I, D, D} << false << false << qint16(0);
     QTest::newRow("H I D H") << QList<qint16>{H, I, D, H} << false << false << qint16(0);
     QTest::newRow("H I D other") << QList<qint16>{H, I, D, Digit} << false << false << qint16(0);
-    QTest::newRow("restart after failure") << QList<qint16>{H, H, H, I, D, E} << true << false
-                                           << qint16(0);
+    QTest::newRow("restart after failure")
+        << QList<qint16>{H, H, H, I, D, E} << true << false << qint16(0);
 }
 
 void TestForm2::hideSequence()
@@ -431,8 +431,10 @@ void TestForm2::loadFailureIsReportedAndCarriesOn()
     m_form->Form_Load();
     QStringList lines;
     for (const FakeMessageBox::Shown &shown : std::as_const(m_box.shown)) {
-        QVERIFY(shown.prompt.contains(QStringLiteral("in Lumivex2021/08/31.Form2.Form_Load at line ")));
-        lines.append(shown.prompt.section(QStringLiteral("at line "), 1).section(QLatin1Char('\r'), 0, 0));
+        QVERIFY(shown.prompt.contains(
+            QStringLiteral("in Lumivex2021/08/31.Form2.Form_Load at line ")));
+        lines.append(
+            shown.prompt.section(QStringLiteral("at line "), 1).section(QLatin1Char('\r'), 0, 0));
     }
     QCOMPARE(lines, (QStringList{QStringLiteral("100"), QStringLiteral("110"),
                                  QStringLiteral("136"), QStringLiteral("142")}));

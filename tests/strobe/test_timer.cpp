@@ -30,7 +30,7 @@ private Q_SLOTS:
 void TestTimer::grid_data()
 {
     QTest::addColumn<QList<qint64>>("arrivals");
-    QTest::addColumn<QList<qint64>>("ticks");     // 1 tick, 0 none
+    QTest::addColumn<QList<qint64>>("ticks"); // 1 tick, 0 none
     QTest::addColumn<QList<qint64>>("skipped");
     QTest::addColumn<QList<qint64>>("untilNext"); // ms
 
@@ -39,9 +39,8 @@ void TestTimer::grid_data()
     QTest::newRow("late tick keeps the grid")
         << QList<qint64>{100, 260, 300} << QList<qint64>{1, 1, 1} << QList<qint64>{0, 0, 0}
         << QList<qint64>{100, 40, 100};
-    QTest::newRow("early wake-up gives no tick")
-        << QList<qint64>{99, 100} << QList<qint64>{0, 1} << QList<qint64>{0, 0}
-        << QList<qint64>{1, 100};
+    QTest::newRow("early wake-up gives no tick") << QList<qint64>{99, 100} << QList<qint64>{0, 1}
+                                                 << QList<qint64>{0, 0} << QList<qint64>{1, 100};
     QTest::newRow("missed deadlines are skipped, not replayed")
         << QList<qint64>{100, 450, 500} << QList<qint64>{1, 1, 1} << QList<qint64>{0, 2, 0}
         << QList<qint64>{100, 50, 100};
