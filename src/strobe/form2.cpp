@@ -70,8 +70,9 @@ void Form2::Show(QScreen *screen)
 
 void Form2::load()
 {
-    m_window = new StrobeWindow(
-        [this](qint16 &keyCode, qint16 shift) { Form_KeyDown(keyCode, shift); });
+    m_window
+        = new StrobeWindow([this](qint16 &keyCode, qint16 shift) { Form_KeyDown(keyCode, shift); },
+                           [this] { Unload(); });
     connect(&m_window->Timer1(), &IntervalTimer::Timer, this, &Form2::Timer1_Timer);
     m_backColor = ColorValue::ButtonFace;
     m_window->setColor(toQColor(m_backColor, m_window->palette()));

@@ -4,16 +4,18 @@
 #include "intervaltimer.h"
 #include "virtualkey.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPainter>
 
 namespace strobe {
 
-StrobeWindow::StrobeWindow(KeyHandler onKeyDown)
+StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
     , m_ui(std::make_unique<Ui::Form2>())
     , m_timer1(new IntervalTimer(this))
     , m_onKeyDown(std::move(onKeyDown))
+    , m_onClose(std::move(onClose))
 {
     m_ui->setupUi(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -46,6 +48,7 @@ void StrobeWindow::detach()
 {
     m_timer1->setEnabled(false);
     m_onKeyDown = nullptr;
+    m_onClose = nullptr;
 }
 
 void StrobeWindow::paintEvent(QPaintEvent *)
@@ -67,6 +70,21 @@ bool StrobeWindow::focusNextPrevChild(bool)
 {
     // Tab is a key like any other here.
     return false;
+}
+
+} // namespace strobe
+
+namespace strobe {
+
+void StrobeWindow::closeEvent(QCloseEvent *event)
+{
+    // A window manager's close must not leave an unseen strobe ticking on.
+    if (m_onClose) {
+        event->ignore();
+        m_onClose();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 } // namespace strobe

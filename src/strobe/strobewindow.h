@@ -26,7 +26,8 @@ class StrobeWindow final : public QWidget
 public:
     using KeyHandler = std::function<void(qint16 &keyCode, qint16 shift)>;
 
-    explicit StrobeWindow(KeyHandler onKeyDown);
+    // onClose runs when something other than the program closes the window.
+    StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose);
     ~StrobeWindow() override;
     Q_DISABLE_COPY_MOVE(StrobeWindow)
 
@@ -44,11 +45,13 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool focusNextPrevChild(bool next) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     std::unique_ptr<Ui::Form2> m_ui;
     IntervalTimer *m_timer1;
     KeyHandler m_onKeyDown;
+    std::function<void()> m_onClose;
     QColor m_color;
 };
 

@@ -81,6 +81,8 @@ private Q_SLOTS:
     void unloadIsSafeAtAnyTime();
     void realKeyPressesReachTheHandler();
     void loadFailureIsReportedAndCarriesOn();
+    void keyDownFailureIsReportedAndCarriesOn();
+    void closedFromOutsideUnloads();
 
 private:
     void showStrobe();
@@ -440,6 +442,39 @@ void TestForm2::loadFailureIsReportedAndCarriesOn()
                                  QStringLiteral("136"), QStringLiteral("142")}));
     QCOMPARE(m_form->FlashColors(), (QList<qint32>{ColorValue::Black, ColorValue::White}));
     m_box.shown.clear();
+}
+
+void TestForm2::keyDownFailureIsReportedAndCarriesOn()
+{
+    // Completing H-I-D-E with no window: the label tests and the shrinking
+    // fail one by one, each branch runs as if its test held, and the
+    // sequence still ends idle with the key consumed.
+    typeKeys(*m_form, {72, 73, 68});
+    QCOMPARE(m_form->HideStep(), qint16(3));
+    QVERIFY(m_box.shown.isEmpty());
+    QCOMPARE(press(*m_form, 69), qint16(0));
+    QStringList lines;
+    for (const FakeMessageBox::Shown &shown : std::as_const(m_box.shown)) {
+        QVERIFY(shown.prompt.contains(
+            QStringLiteral("\r\nin Lumivex2021/08/31.Form2.Form_KeyDown at line ")));
+        lines.append(
+            shown.prompt.section(QStringLiteral("at line "), 1).section(QLatin1Char('\r'), 0, 0));
+    }
+    QCOMPARE(lines, (QStringList{QStringLiteral("156"), QStringLiteral("158"),
+                                 QStringLiteral("160"), QStringLiteral("162")}));
+    QVERIFY(!m_form->HideActive());
+    QCOMPARE(m_form->HideStep(), qint16(0));
+    m_box.shown.clear();
+}
+
+void TestForm2::closedFromOutsideUnloads()
+{
+    showStrobe();
+    QPointer<QWidget> window = m_form->window();
+    QVERIFY(!window->close());
+    QVERIFY(!m_form->isLoaded());
+    QVERIFY(!window->isVisible());
+    QTRY_VERIFY(window.isNull());
 }
 
 QTEST_MAIN(TestForm2)
