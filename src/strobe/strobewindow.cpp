@@ -63,7 +63,9 @@ void StrobeWindow::keyPressEvent(QKeyEvent *event)
     if (!m_onKeyDown)
         return;
     qint16 keyCode = virtualKeyCode(event->key(), event->modifiers());
-    m_onKeyDown(keyCode, shiftState(event->modifiers()));
+    // The handler may unload the window, which lets go of the handler.
+    const KeyHandler handler = m_onKeyDown;
+    handler(keyCode, shiftState(event->modifiers()));
 }
 
 bool StrobeWindow::focusNextPrevChild(bool)
@@ -81,7 +83,8 @@ void StrobeWindow::closeEvent(QCloseEvent *event)
     // A window manager's close must not leave an unseen strobe ticking on.
     if (m_onClose) {
         event->ignore();
-        m_onClose();
+        const std::function<void()> handler = m_onClose;
+        handler();
         return;
     }
     QWidget::closeEvent(event);
