@@ -55,6 +55,9 @@ void Form2::Show(QScreen *screen)
     if (!isLoaded()) {
         m_previousActive = QApplication::activeWindow();
         load();
+        // An error box during loading lets the program go on, even to unload us.
+        if (!m_window)
+            return;
         if (!screen)
             screen = QGuiApplication::primaryScreen();
         m_window->setScreen(screen);
