@@ -1,22 +1,269 @@
 #include "form2.h"
 
+#include "applicationicon.h"
+#include "colorvalue.h"
+#include "failure.h"
+#include "guard.h"
+#include "intervaltimer.h"
+#include "optionsource.h"
+#include "strobewindow.h"
+#include "virtualkey.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
 namespace strobe {
+
+namespace {
+
+QString location(const char *handler)
+{
+    return QStringLiteral("in Lumivex2021/08/31.Form2.%1 ").arg(QLatin1String(handler));
+}
+
+bool isHideKey(qint16 keyCode)
+{
+    return keyCode == VirtualKey::H || keyCode == VirtualKey::I || keyCode == VirtualKey::D
+           || keyCode == VirtualKey::E;
+}
+
+errors::Failure objectRequired()
+{
+    return errors::Failure(QStringLiteral("Object required"));
+}
+
+} // namespace
 
 Form2::Form2(errors::MessageBox &box, const OptionSource &options, QObject *parent)
     : QObject(parent)
     , m_box(box)
     , m_options(options)
+    , m_backColor(ColorValue::ButtonFace)
 {}
 
-Form2::~Form2() = default;
+Form2::~Form2()
+{
+    Unload();
+    for (const QPointer<StrobeWindow> &closing : std::as_const(m_closing))
+        delete closing.data();
+}
 
-void Form2::Show(QScreen *) {}
+void Form2::Show(QScreen *screen)
+{
+    if (!isLoaded()) {
+        m_previousActive = QApplication::activeWindow();
+        load();
+        // An error box during loading lets the program go on, even to unload us.
+        if (!m_window)
+            return;
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        m_window->setScreen(screen);
+        m_window->setGeometry(screen->geometry());
+        m_window->showFullScreen();
+    } else if (m_window->isMinimized()) {
+        m_window->showFullScreen();
+    }
+    m_window->raise();
+    m_window->activateWindow();
+    m_window->setFocus(Qt::ActiveWindowFocusReason);
+}
 
-void Form2::Unload() {}
+void Form2::load()
+{
+    m_window
+        = new StrobeWindow([this](qint16 &keyCode, qint16 shift) { Form_KeyDown(keyCode, shift); },
+                           [this] { Unload(); });
+    connect(&m_window->Timer1(), &IntervalTimer::Timer, this, &Form2::Timer1_Timer);
+    m_backColor = ColorValue::ButtonFace;
+    m_window->setColor(toQColor(m_backColor, m_window->palette()));
+    // Every opening tells the user how to get out again for its own first ticks.
+    m_tickCount = 0;
+    Form_Load();
+}
+
+void Form2::Unload()
+{
+    if (!m_window)
+        return;
+    StrobeWindow *window = m_window;
+    m_window = nullptr;
+    window->detach();
+    window->disconnect(this);
+    window->Timer1().disconnect(this);
+    window->hide();
+    // It may be unloading from inside its own key press.
+    window->deleteLater();
+    m_closing.append(window);
+    m_closing.removeAll(nullptr);
+    reactivatePrevious();
+}
+
+void Form2::reactivatePrevious()
+{
+    if (m_previousActive && m_previousActive->isVisible())
+        m_previousActive->activateWindow();
+    m_previousActive = nullptr;
+}
 
 bool Form2::isLoaded() const
 {
-    return false;
+    return !m_window.isNull();
+}
+
+QWidget *Form2::window() const
+{
+    return m_window;
+}
+
+QLabel *Form2::Label1() const
+{
+    return m_window ? m_window->Label1() : nullptr;
+}
+
+IntervalTimer *Form2::Timer1() const
+{
+    return m_window ? &m_window->Timer1() : nullptr;
+}
+
+StrobeWindow &Form2::loadedWindow() const
+{
+    if (!m_window)
+        throw objectRequired();
+    return *m_window;
+}
+
+void Form2::setBackColor(qint32 value)
+{
+    StrobeWindow &window = loadedWindow();
+    window.setColor(toQColor(value, window.palette()));
+    m_backColor = value;
+}
+
+void Form2::setFlashColor(qsizetype index, qint32 value)
+{
+    if (index < 0 || index >= m_flashColors.size())
+        throw errors::Failure(QStringLiteral("Subscript out of range"));
+    m_flashColors[index] = value;
+}
+
+void Form2::setInterval(int milliseconds)
+{
+    loadedWindow().Timer1().setInterval(milliseconds);
+}
+
+void Form2::Form_Load()
+{
+    errors::Guard guard(m_box, location("Form_Load"));
+    guard.step(100, [&] { loadedWindow().setWindowIcon(layouts::applicationIcon()); });
+    if (guard.test(102, [&] { return m_options.styleIndex() == 0; })) {
+        guard.step(104, [&] { m_flashColors = QList<qint32>(2, 0); });
+        guard.step(106, [&] { setFlashColor(0, ColorValue::Black); });
+        guard.step(108, [&] { setFlashColor(1, ColorValue::White); });
+        guard.step(110, [&] { setBackColor(ColorValue::Black); });
+    } else if (guard.test(112, [&] { return m_options.styleIndex() == 1; })) {
+        guard.step(114, [&] { m_flashColors = QList<qint32>(6, 0); });
+        guard.step(116, [&] { setFlashColor(0, 0x0000FF); });
+        guard.step(118, [&] { setFlashColor(1, 0x00FF00); });
+        guard.step(120, [&] { setFlashColor(2, 0xFF0000); });
+        guard.step(122, [&] { setFlashColor(3, 0xFFFF00); });
+        guard.step(124, [&] { setFlashColor(4, 0xFF00FF); });
+        guard.step(126, [&] { setFlashColor(5, 0x00FFFF); });
+    }
+    guard.step(128, [&] { m_colorIndex = 0; });
+    if (guard.test(130, [&] { return m_options.speedIndex() == 0; }))
+        guard.step(132, [&] { setInterval(200); });
+    else if (guard.test(134, [&] { return m_options.speedIndex() == 1; }))
+        guard.step(136, [&] { setInterval(150); });
+    else if (guard.test(138, [&] { return m_options.speedIndex() == 2; }))
+        guard.step(140, [&] { setInterval(100); });
+    guard.step(142, [&] { loadedWindow().Timer1().setEnabled(true); });
+    guard.step(144, [&] { m_hideActive = false; });
+    guard.step(146, [&] { m_hideStep = 0; });
+}
+
+void Form2::Timer1_Timer()
+{
+    if (!m_window)
+        return;
+    if (m_tickCount > 44)
+        m_window->Label1()->setVisible(false);
+    else
+        ++m_tickCount;
+    if (m_colorIndex > m_flashColors.size() - 1) {
+        m_colorIndex = 0;
+    } else {
+        setBackColor(m_flashColors.at(m_colorIndex));
+        ++m_colorIndex;
+    }
+}
+
+void Form2::shrinkLabelWidth()
+{
+    QLabel *label = loadedWindow().Label1();
+    label->resize(0, label->height());
+}
+
+void Form2::shrinkLabelHeight()
+{
+    QLabel *label = loadedWindow().Label1();
+    label->resize(label->width(), 0);
+}
+
+void Form2::Form_KeyDown(qint16 &keyCode, qint16 /*shift*/)
+{
+    errors::Guard guard(m_box, location("Form_KeyDown"));
+    if (guard.test(100, [&] { return !isHideKey(keyCode); })) {
+        guard.step(102, [&] { m_hideActive = false; });
+        guard.step(104, [&] { m_hideStep = 0; });
+    }
+    if (guard.test(106, [&] { return keyCode == VirtualKey::Escape; })) {
+        guard.step(108, [&] { Unload(); });
+    } else if (guard.test(110, [&] { return keyCode == VirtualKey::H; })) {
+        if (guard.test(112, [&] { return idle(); })) {
+            guard.step(114, [&] { m_hideActive = true; });
+            guard.step(116, [&] { m_hideStep = 1; });
+        } else {
+            guard.step(118, [&] { m_hideActive = false; });
+            guard.step(120, [&] { m_hideStep = 0; });
+        }
+        guard.step(122, [&] { keyCode = VirtualKey::None; });
+    } else if (guard.test(124, [&] { return keyCode == VirtualKey::I; })) {
+        if (guard.test(126, [&] { return inState(1); })) {
+            guard.step(128, [&] { m_hideActive = true; });
+            guard.step(130, [&] { m_hideStep = 2; });
+        } else {
+            guard.step(132, [&] { m_hideActive = false; });
+            guard.step(134, [&] { m_hideStep = 0; });
+        }
+        guard.step(136, [&] { keyCode = VirtualKey::None; });
+    } else if (guard.test(138, [&] { return keyCode == VirtualKey::D; })) {
+        if (guard.test(140, [&] { return inState(2); })) {
+            guard.step(142, [&] { m_hideActive = true; });
+            guard.step(144, [&] { m_hideStep = 3; });
+        } else {
+            guard.step(146, [&] { m_hideActive = false; });
+            guard.step(148, [&] { m_hideStep = 0; });
+        }
+        guard.step(150, [&] { keyCode = VirtualKey::None; });
+    } else if (guard.test(152, [&] { return keyCode == VirtualKey::E; })) {
+        if (guard.test(154, [&] { return inState(3); })) {
+            if (guard.test(156, [&] {
+                    const QLabel *label = loadedWindow().Label1();
+                    return label->width() != 0 && label->height() != 0;
+                })) {
+                if (guard.test(158, [&] { return !loadedWindow().isMinimized(); })) {
+                    guard.step(160, [&] { shrinkLabelWidth(); });
+                    guard.step(162, [&] { shrinkLabelHeight(); });
+                }
+            }
+            guard.step(164, [&] { m_hideActive = false; });
+            guard.step(166, [&] { m_hideStep = 0; });
+        }
+        guard.step(168, [&] { keyCode = VirtualKey::None; });
+    }
 }
 
 } // namespace strobe

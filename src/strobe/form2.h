@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 
+class QLabel;
 class QScreen;
+class QWidget;
 
 namespace errors {
 class MessageBox;
@@ -10,7 +14,9 @@ class MessageBox;
 
 namespace strobe {
 
+class IntervalTimer;
 class OptionSource;
+class StrobeWindow;
 
 // The full-screen strobe window. The object and its state live for the whole
 // run; the on-screen window exists only while the strobe is loaded.
@@ -24,15 +30,55 @@ public:
     Q_DISABLE_COPY_MOVE(Form2)
 
     // Loads the window if needed (running Form_Load), puts it over the whole
-    // of screen and makes it active.
+    // of screen and makes it active. While loaded, only brings it forward.
     void Show(QScreen *screen);
     // Destroys the on-screen window, if any, without running any handler.
+    // Safe at any time.
     void Unload();
     bool isLoaded() const;
 
+    void Form_Load();
+    void Timer1_Timer();
+    void Form_KeyDown(qint16 &keyCode, qint16 shift);
+
+    const QList<qint32> &FlashColors() const { return m_flashColors; }
+    qint16 ColorIndex() const { return m_colorIndex; }
+    qint16 TickCount() const { return m_tickCount; }
+    bool HideActive() const { return m_hideActive; }
+    qint16 HideStep() const { return m_hideStep; }
+
+    // The on-screen window and its controls while loaded, otherwise null.
+    QWidget *window() const;
+    QLabel *Label1() const;
+    IntervalTimer *Timer1() const;
+    // The window's background colour value (0x00BBGGRR or a system colour).
+    qint32 BackColor() const { return m_backColor; }
+
 private:
+    void load();
+    StrobeWindow &loadedWindow() const;
+    void setBackColor(qint32 value);
+    void setFlashColor(qsizetype index, qint32 value);
+    void setInterval(int milliseconds);
+    bool idle() const { return !m_hideActive && m_hideStep == 0; }
+    bool inState(qint16 step) const { return m_hideActive && m_hideStep == step; }
+    void shrinkLabelWidth();
+    void shrinkLabelHeight();
+    void reactivatePrevious();
+
     errors::MessageBox &m_box;
     const OptionSource &m_options;
+
+    QList<qint32> m_flashColors;
+    qint16 m_colorIndex = 0;
+    qint16 m_tickCount = 0;
+    bool m_hideActive = false;
+    qint16 m_hideStep = 0;
+    qint32 m_backColor;
+
+    QPointer<StrobeWindow> m_window;
+    QList<QPointer<StrobeWindow>> m_closing;
+    QPointer<QWidget> m_previousActive;
 };
 
 } // namespace strobe

@@ -1,0 +1,93 @@
+#include "strobewindow.h"
+#include "ui_form2.h"
+
+#include "intervaltimer.h"
+#include "virtualkey.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace strobe {
+
+StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+    , m_ui(std::make_unique<Ui::Form2>())
+    , m_timer1(new IntervalTimer(this))
+    , m_onKeyDown(std::move(onKeyDown))
+    , m_onClose(std::move(onClose))
+{
+    m_ui->setupUi(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // The hint keeps a box of its own so that it stays readable on every colour.
+    QLabel *label = m_ui->Label1;
+    QPalette labelPalette = label->palette();
+    labelPalette.setColor(QPalette::Window, labelPalette.color(QPalette::Button));
+    labelPalette.setColor(QPalette::WindowText, labelPalette.color(QPalette::ButtonText));
+    label->setPalette(labelPalette);
+    label->setAutoFillBackground(true);
+}
+
+StrobeWindow::~StrobeWindow() = default;
+
+QLabel *StrobeWindow::Label1() const
+{
+    return m_ui->Label1;
+}
+
+void StrobeWindow::setColor(const QColor &color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    update();
+}
+
+void StrobeWindow::detach()
+{
+    m_timer1->setEnabled(false);
+    m_onKeyDown = nullptr;
+    m_onClose = nullptr;
+}
+
+void StrobeWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), m_color);
+}
+
+void StrobeWindow::keyPressEvent(QKeyEvent *event)
+{
+    event->accept();
+    if (!m_onKeyDown)
+        return;
+    qint16 keyCode = virtualKeyCode(event->key(), event->modifiers());
+    // The handler may unload the window, which lets go of the handler.
+    const KeyHandler handler = m_onKeyDown;
+    handler(keyCode, shiftState(event->modifiers()));
+}
+
+bool StrobeWindow::focusNextPrevChild(bool)
+{
+    // Tab is a key like any other here.
+    return false;
+}
+
+} // namespace strobe
+
+namespace strobe {
+
+void StrobeWindow::closeEvent(QCloseEvent *event)
+{
+    // A window manager's close must not leave an unseen strobe ticking on.
+    if (m_onClose) {
+        event->ignore();
+        const std::function<void()> handler = m_onClose;
+        handler();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+} // namespace strobe

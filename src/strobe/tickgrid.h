@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <chrono>
+
+namespace strobe {
+
+// Deadlines on a fixed grid, start + n * interval, so that a late tick does
+// not move the later ones. Deadlines that passed without a tick are dropped:
+// a check delivers at most one tick however late it comes.
+class TickGrid final
+{
+public:
+    using Duration = std::chrono::nanoseconds;
+
+    struct Due
+    {
+        bool tick = false;
+        // Deadlines that passed before this one without a tick of their own.
+        qint64 skipped = 0;
+        // Time from now to the next deadline.
+        Duration untilNext{};
+    };
+
+    void start(Duration now, Duration interval);
+    Due check(Duration now);
+
+    qint64 deadlinesReached() const { return m_reached; }
+    Duration interval() const { return m_interval; }
+
+private:
+    Duration m_start{};
+    Duration m_interval{1};
+    qint64 m_reached = 0;
+};
+
+} // namespace strobe

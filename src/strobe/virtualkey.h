@@ -1,0 +1,36 @@
+#pragma once
+
+#include <Qt>
+#include <QtGlobal>
+
+namespace strobe {
+
+// Key codes as the key handler receives them: the platform's virtual-key codes.
+namespace VirtualKey {
+constexpr qint16 None = 0;
+constexpr qint16 Shift = 16;
+constexpr qint16 Control = 17;
+constexpr qint16 Menu = 18; // Alt
+constexpr qint16 Escape = 27;
+constexpr qint16 D = 68;
+constexpr qint16 E = 69;
+constexpr qint16 H = 72;
+constexpr qint16 I = 73;
+// What a key without a code of its own reports.
+constexpr qint16 Unmapped = 255;
+} // namespace VirtualKey
+
+// Shift-state bits passed beside the key code.
+namespace ShiftState {
+constexpr qint16 Shift = 1;
+constexpr qint16 Ctrl = 2;
+constexpr qint16 Alt = 4;
+} // namespace ShiftState
+
+// The virtual-key code of a Qt key. Letters give 65..90 and digits 48..57 with
+// or without Shift and Caps Lock; keypad keys give their own codes.
+qint16 virtualKeyCode(int qtKey, Qt::KeyboardModifiers modifiers);
+
+qint16 shiftState(Qt::KeyboardModifiers modifiers);
+
+} // namespace strobe

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Runs the built program on a virtual X display as a person would: starts the
+# strobe from the main window with the keyboard, reads the colour of the
+# middle of the screen over time, checks the sequence and its step lengths,
+# presses Escape and checks that the main window is back.
+#   e2e_strobe.sh <build dir>
+set -euo pipefail
+build=$(cd "$1" && pwd)
+if [[ -z "${DISPLAY:-}" ]]; then
+    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+fi
+
+scratch=$(mktemp -d)
+pid=""
+cleanup() { [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$scratch"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
+mkdir -p "$XDG_CONFIG_HOME" "$scratch/bin"
+printf '[Lumivex%%20Software]\nCombo1=0\nCombo2=2\n' > "$XDG_CONFIG_HOME/Quarnel.conf"
+# The occasional home page must never start a real browser.
+printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$scratch" > "$scratch/bin/xdg-open"
+chmod +x "$scratch/bin/xdg-open"
+export PATH=$scratch/bin:$PATH
+
+sampler=$build/tools/pixelsampler
+read -r width height < <(xdpyinfo 2>/dev/null | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }' \
+                         || echo "1280 800")
+cx=$((width / 2)) cy=$((height / 2))
+
+"$build/lumivex" &
+pid=$!
+win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1) \
+    || fail "main window did not appear"
+
+# Starts the strobe at "Fast" with the keys in $1 to reach the style list and
+# pick the style. The tab order is style list, speed list, "Start Strobing",
+# "Help"; the style list has the focus at start.
+start_strobe() {
+    xdotool windowfocus --sync "$win"
+    xdotool key --delay 80 $1 Tab End Tab space
+}
+
+# Prints the colour changes at the screen's middle for $1 seconds.
+sample() { "$sampler" "$cx" "$cy" "$1" 200; }
+
+# Waits until the middle of the screen shows one of the colours given.
+wait_for_colour() {
+    for _ in $(seq 100); do
+        local now
+        now=$("$sampler" --once "$cx" "$cy")
+        for colour in "$@"; do [[ "$now" == "$colour" ]] && return 0; done
+        sleep 0.1
+    done
+    fail "the screen never showed $*"
+}
+
+# Checks a sampled run: the colours cycle as given (each with its number of
+# steps), and every whole step lasts about 100 ms. Loose bounds: a busy machine
+# may be late now and then, so a few stragglers are forgiven.
+check_run() {
+    local samples=$1 pattern=$2
+    awk -v pattern="$pattern" -v nominal=0.1 '
+        BEGIN { n = split(pattern, want, " ") }
+        { t[NR] = $1; c[NR] = $2 }
+        END {
+            if (NR < 12) { print "too few colour changes: " NR; exit 1 }
+            # Find where the pattern starts among the first changes.
+            for (s = 1; s <= n; s++) { split(want[s], p, ":"); if (c[2] == p[1]) break }
+            if (s > n) { print "unexpected colour " c[2]; exit 1 }
+            bad = 0; steps = 0
+            for (i = 2; i < NR; i++) {
+                split(want[s], p, ":")
+                if (c[i] != p[1]) { print "change " i ": " c[i] " where " p[1] " was due"; exit 1 }
+                len = (t[i + 1] - t[i]) / (nominal * p[2])
+                if (len < 0.7 || len > 1.3) bad++
+                steps++
+                s = s % n + 1
+            }
+            if (bad > steps / 5) { print bad " of " steps " steps far from nominal"; exit 1 }
+            printf "%d changes checked, %d off by more than 30%%\n", steps, bad
+        }' "$samples"
+}
+
+for style in classic random; do
+    if [[ $style == classic ]]; then
+        start_strobe Home
+        wait_for_colour "#000000" "#ffffff"
+        pattern="#000000:1 #ffffff:2"
+    else
+        # "Start Strobing" kept the focus: Tab, Tab goes round to the style list.
+        start_strobe "Tab Tab Home Down"
+        wait_for_colour "#ff0000" "#00ff00" "#0000ff" "#00ffff" "#ff00ff" "#ffff00"
+        pattern="#ff0000:1 #00ff00:1 #0000ff:1 #00ffff:1 #ff00ff:1 #ffff00:2"
+    fi
+    sample 3 > "$scratch/samples"
+    check_run "$scratch/samples" "$pattern" || fail "$style: $(cat "$scratch/samples" | head -20)"
+
+    strobe=$(xdotool getwindowfocus -f 2>/dev/null || true)
+    [[ -n "$strobe" && "$strobe" != "$win" ]] || fail "$style: the strobe window has no focus"
+    eval "$(xdotool getwindowgeometry --shell "$strobe")"
+    [[ "$WIDTH" == "$width" && "$HEIGHT" == "$height" ]] \
+        || fail "$style: strobe window is ${WIDTH}x${HEIGHT}, not ${width}x${height}"
+
+    xdotool key Escape
+    # The screen must come to rest: the strobe is gone, nothing flashes.
+    still=""
+    for _ in $(seq 20); do
+        sample 0.6 > "$scratch/after"
+        [[ $(wc -l < "$scratch/after") == 1 ]] && still=yes && break
+    done
+    [[ -n "$still" ]] || fail "$style: the screen still changes after Escape"
+    xdotool search --onlyvisible --name '^Lumivex Software$' >/dev/null \
+        || fail "$style: main window not visible after Escape"
+    kill -0 "$pid" || fail "$style: the program ended"
+    echo "$style: ok"
+done
+
+[[ ! -e "$scratch/opened" ]] || echo "note: the home page was opened (recorded only)"
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+pid=""
+echo "strobe end-to-end: ok"

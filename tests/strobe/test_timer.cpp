@@ -1,0 +1,121 @@
+#include "failure.h"
+#include "intervaltimer.h"
+#include "tickgrid.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using strobe::IntervalTimer;
+using strobe::TickGrid;
+
+Q_DECLARE_METATYPE(QList<qint64>)
+
+class TestTimer final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void grid_data();
+    void grid();
+    void intervalZeroNeverArms();
+    void disabledNeverArms();
+    void ticksWhenEnabled();
+    void disablingStops();
+    void negativeIntervalFails();
+};
+
+// Timeouts arrive at the given moments (ms from the start) on a 100 ms grid.
+void TestTimer::grid_data()
+{
+    QTest::addColumn<QList<qint64>>("arrivals");
+    QTest::addColumn<QList<qint64>>("ticks"); // 1 tick, 0 none
+    QTest::addColumn<QList<qint64>>("skipped");
+    QTest::addColumn<QList<qint64>>("untilNext"); // ms
+
+    QTest::newRow("on time") << QList<qint64>{100, 200, 300} << QList<qint64>{1, 1, 1}
+                             << QList<qint64>{0, 0, 0} << QList<qint64>{100, 100, 100};
+    QTest::newRow("late tick keeps the grid")
+        << QList<qint64>{100, 260, 300} << QList<qint64>{1, 1, 1} << QList<qint64>{0, 0, 0}
+        << QList<qint64>{100, 40, 100};
+    QTest::newRow("early wake-up gives no tick") << QList<qint64>{99, 100} << QList<qint64>{0, 1}
+                                                 << QList<qint64>{0, 0} << QList<qint64>{1, 100};
+    QTest::newRow("missed deadlines are skipped, not replayed")
+        << QList<qint64>{100, 450, 500} << QList<qint64>{1, 1, 1} << QList<qint64>{0, 2, 0}
+        << QList<qint64>{100, 50, 100};
+    QTest::newRow("two checks within one interval")
+        << QList<qint64>{150, 160} << QList<qint64>{1, 0} << QList<qint64>{0, 0}
+        << QList<qint64>{50, 40};
+}
+
+void TestTimer::grid()
+{
+    QFETCH(QList<qint64>, arrivals);
+    QFETCH(QList<qint64>, ticks);
+    QFETCH(QList<qint64>, skipped);
+    QFETCH(QList<qint64>, untilNext);
+
+    const TickGrid::Duration start = 5s;
+    TickGrid grid;
+    grid.start(start, 100ms);
+    for (qsizetype i = 0; i < arrivals.size(); ++i) {
+        const TickGrid::Due due = grid.check(start + std::chrono::milliseconds(arrivals[i]));
+        QCOMPARE(qint64(due.tick), ticks[i]);
+        QCOMPARE(due.skipped, skipped[i]);
+        QCOMPARE(std::chrono::duration_cast<std::chrono::milliseconds>(due.untilNext).count(),
+                 untilNext[i]);
+    }
+}
+
+void TestTimer::intervalZeroNeverArms()
+{
+    IntervalTimer timer;
+    QSignalSpy ticks(&timer, &IntervalTimer::Timer);
+    timer.setEnabled(true);
+    QVERIFY(timer.isEnabled());
+    QCOMPARE(timer.interval(), 0);
+    QVERIFY(!timer.isArmed());
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(ticks.count(), 0);
+}
+
+void TestTimer::disabledNeverArms()
+{
+    IntervalTimer timer;
+    timer.setInterval(5);
+    QVERIFY(!timer.isArmed());
+}
+
+void TestTimer::ticksWhenEnabled()
+{
+    IntervalTimer timer;
+    QSignalSpy ticks(&timer, &IntervalTimer::Timer);
+    timer.setInterval(5);
+    timer.setEnabled(true);
+    QVERIFY(timer.isArmed());
+    QTRY_VERIFY(ticks.count() >= 3);
+}
+
+void TestTimer::disablingStops()
+{
+    IntervalTimer timer;
+    timer.setInterval(5);
+    timer.setEnabled(true);
+    timer.setEnabled(false);
+    QVERIFY(!timer.isArmed());
+    timer.setEnabled(true);
+    timer.setInterval(0);
+    QVERIFY(!timer.isArmed());
+}
+
+void TestTimer::negativeIntervalFails()
+{
+    IntervalTimer timer;
+    QVERIFY_THROWS_EXCEPTION(errors::Failure, timer.setInterval(-1));
+    QCOMPARE(timer.interval(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestTimer)
+#include "test_timer.moc"
