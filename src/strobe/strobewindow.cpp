@@ -41,7 +41,7 @@ void StrobeWindow::setColor(const QColor &color)
     if (color == m_color)
         return;
     m_color = color;
-    update();
+    repaint();
 }
 
 void StrobeWindow::detach()
