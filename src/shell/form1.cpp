@@ -93,11 +93,11 @@ void Form1::Form_Load()
     guard.step(126, [&] { setWindowTitle(Main::productName()); });
     guard.step(126, [&] { setWindowIcon(layouts::applicationIcon()); });
     guard.step(126, [&] { Main::SetApplicationTitle(); });
-    guard.step(128, [&] { m_ui->Combo1->addItem(QStringLiteral("Classic Strobe Light")); });
-    guard.step(130, [&] { m_ui->Combo1->addItem(QStringLiteral("Random Colors")); });
-    guard.step(132, [&] { m_ui->Combo2->addItem(QStringLiteral("Slow")); });
-    guard.step(134, [&] { m_ui->Combo2->addItem(QStringLiteral("Medium")); });
-    guard.step(136, [&] { m_ui->Combo2->addItem(QStringLiteral("Fast")); });
+    guard.step(128, [&] { appendEntry(m_ui->Combo1, QStringLiteral("Classic Strobe Light")); });
+    guard.step(130, [&] { appendEntry(m_ui->Combo1, QStringLiteral("Random Colors")); });
+    guard.step(132, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Slow")); });
+    guard.step(134, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Medium")); });
+    guard.step(136, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Fast")); });
     guard.step(138, [&] { restoreList(m_ui->Combo1, QStringLiteral("Combo1"), &Form1::Combo1_Click); });
     guard.step(140, [&] { restoreList(m_ui->Combo2, QStringLiteral("Combo2"), &Form1::Combo2_Click); });
 }
@@ -115,6 +115,16 @@ void Form1::loadMouseIcon()
     m_mouseIcon.reset();
     m_mouseIcon = loadCursorFile(programFile(QStringLiteral("\\HAND-M.CUR")));
     applyPointer();
+}
+
+void Form1::appendEntry(QComboBox *list, const QString &text)
+{
+    // Qt selects the first entry added to an empty list; the lists stay
+    // without a selection (and write nothing) until their choice is restored.
+    const QSignalBlocker blocker(list);
+    const int selected = list->currentIndex();
+    list->addItem(text);
+    list->setCurrentIndex(selected);
 }
 
 void Form1::restoreList(QComboBox *list, const QString &key, void (Form1::*click)())

@@ -78,7 +78,7 @@ protected:
 private:
     QString programFile(const QString &name) const;
     void loadMouseIcon();
-    void fillLists();
+    void appendEntry(QComboBox *list, const QString &text);
     void restoreList(QComboBox *list, const QString &key, void (Form1::*click)());
     void storeListIndex(const QComboBox *list, const QString &key);
     void pointerOverButton();
