@@ -199,7 +199,8 @@ QString ProgramRun::waitForMainWindow(int timeoutMs)
     QByteArray out;
     for (int waited = 0; waited < timeoutMs && isRunning(); waited += 100) {
         if (runTool(QStringLiteral("xdotool"),
-                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                    {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                     QStringLiteral("--pid"),
                      QString::number(pid()), QStringLiteral("--name"), QStringLiteral("^Lumivex Software$")},
                     &out)) {
             const QList<QByteArray> ids = out.trimmed().split('\n');
