@@ -48,8 +48,8 @@ void applyMask(QImage &image, const QByteArray &ico, int entry)
         return;
     image = image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < height; ++y) {
-        const auto *row = reinterpret_cast<const uchar *>(ico.constData())
-                          + mask + qsizetype(height - 1 - y) * stride;
+        const auto *row = reinterpret_cast<const uchar *>(ico.constData()) + mask
+                          + qsizetype(height - 1 - y) * stride;
         auto *pixels = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
             if (row[x / 8] & (0x80 >> (x % 8)))

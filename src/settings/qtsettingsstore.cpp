@@ -89,6 +89,13 @@ QString QtSettingsStore::GetSetting(const QString &application, const QString &s
     return value.toString();
 }
 
+bool QtSettingsStore::readsBack(const QString &application, const QString &section,
+                                const QString &key, const QString &value)
+{
+    return GetSetting(application, section, key, {}) == value
+           && open(m_folder, application)->status() == QSettings::NoError;
+}
+
 void QtSettingsStore::SaveSetting(const QString &application, const QString &section,
                                   const QString &key, const QString &value)
 {
@@ -102,9 +109,7 @@ void QtSettingsStore::SaveSetting(const QString &application, const QString &sec
     store->sync();
     // QSettings keeps only its first error: after the format error of an
     // unreadable file, only reading the value back shows that it was written.
-    const bool written = keptAside ? GetSetting(application, section, key, {}) == value
-                                         && open(m_folder, application)->status()
-                                                == QSettings::NoError
+    const bool written = keptAside ? readsBack(application, section, key, value)
                                    : store->status() == QSettings::NoError;
     if (!written)
         throw errors::Failure(saveFailure(store->fileName()));

@@ -24,6 +24,9 @@ public:
     QString location(const QString &application) const;
 
 private:
+    bool readsBack(const QString &application, const QString &section, const QString &key,
+                   const QString &value);
+
     QString m_folder;
 };
 

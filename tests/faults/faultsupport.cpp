@@ -25,7 +25,8 @@ QByteArray readBytes(const QString &path)
 bool writeBytes(const QString &path, const QByteArray &data)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(data) == data.size();
 }
 
 QByteArray garbageText()
@@ -77,8 +78,14 @@ QByteArray cursorFile(int hotX, int hotY)
     // A cursor file may hold a PNG image; the directory entry carries the hot spot.
     const QByteArray png = smallPng();
     QByteArray data;
-    auto put16 = [&](int v) { data += char(v & 0xff); data += char((v >> 8) & 0xff); };
-    auto put32 = [&](qint64 v) { put16(int(v & 0xffff)); put16(int((v >> 16) & 0xffff)); };
+    auto put16 = [&](int v) {
+        data += char(v & 0xff);
+        data += char((v >> 8) & 0xff);
+    };
+    auto put32 = [&](qint64 v) {
+        put16(int(v & 0xffff));
+        put16(int((v >> 16) & 0xffff));
+    };
     put16(0);
     put16(2);
     put16(1);
@@ -185,7 +192,8 @@ bool ProgramRun::start()
 {
     m_process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), m_bin.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("PATH"),
+               m_bin.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_configHome);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_process->setProcessEnvironment(env);
@@ -199,9 +207,10 @@ QString ProgramRun::waitForMainWindow(int timeoutMs)
     QByteArray out;
     for (int waited = 0; waited < timeoutMs && isRunning(); waited += 100) {
         if (runTool(QStringLiteral("xdotool"),
-                    {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                     QStringLiteral("--pid"),
-                     QString::number(pid()), QStringLiteral("--name"), QStringLiteral("^Lumivex Software$")},
+                    {QStringLiteral("search"), QStringLiteral("--all"),
+                     QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                     QString::number(pid()), QStringLiteral("--name"),
+                     QStringLiteral("^Lumivex Software$")},
                     &out)) {
             const QList<QByteArray> ids = out.trimmed().split('\n');
             if (!ids.isEmpty() && !ids.first().isEmpty()) {
@@ -218,8 +227,9 @@ bool ProgramRun::sendKeys(const QStringList &keys)
 {
     if (m_window.isEmpty())
         return false;
-    QStringList args{QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window,
-                     QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")};
+    QStringList args{
+        QStringLiteral("windowfocus"), QStringLiteral("--sync"),  m_window,
+        QStringLiteral("key"),         QStringLiteral("--delay"), QStringLiteral("30")};
     return runTool(QStringLiteral("xdotool"), args + keys);
 }
 

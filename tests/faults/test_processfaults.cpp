@@ -22,7 +22,8 @@ struct Stored
 
 Stored stored(const QString &configHome)
 {
-    QSettings file(QDir(configHome).filePath(QStringLiteral("Quarnel.conf")), QSettings::IniFormat);
+    QSettings file(QDir(configHome).filePath(QStringLiteral("Quarnel.conf")),
+                   QSettings::IniFormat);
     Stored result;
     result.style = file.value(QStringLiteral("Lumivex Software/Combo1")).toString();
     result.speed = file.value(QStringLiteral("Lumivex Software/Combo2")).toString();
@@ -123,7 +124,8 @@ void TestProcessFaults::twoInstancesShareTheFile()
     // Each copy changes its own list; neither loses the other's change.
     QVERIFY(first.sendKeys({QStringLiteral("Down")}));
     QTRY_COMPARE_WITH_TIMEOUT(stored(home.path()).style, QStringLiteral("1"), 10000);
-    QVERIFY(second.sendKeys({QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Down")}));
+    QVERIFY(
+        second.sendKeys({QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Down")}));
     QTRY_COMPARE_WITH_TIMEOUT(stored(home.path()).speed, QStringLiteral("2"), 10000);
     QCOMPARE(stored(home.path()).style, QStringLiteral("1"));
 

@@ -35,7 +35,8 @@ QList<int> reportedLines(const FakeMessageBox &box)
     QList<int> lines;
     for (const FakeMessageBox::Shown &shown : box.shown) {
         const qsizetype at = shown.prompt.indexOf(QStringLiteral("at line "));
-        lines.append(at < 0 ? -1 : shown.prompt.mid(at + 8).section(QLatin1Char('\r'), 0, 0).toInt());
+        lines.append(at < 0 ? -1
+                            : shown.prompt.mid(at + 8).section(QLatin1Char('\r'), 0, 0).toInt());
     }
     return lines;
 }
@@ -68,18 +69,20 @@ void TestProgramFileFaults::startUpHoldsUp_data()
     QTest::newRow("cursor, empty") << kHandCursor << Make::Bytes << QByteArray() << 106 << true;
     QTest::newRow("cursor, truncated")
         << kHandCursor << Make::Bytes << cursor.left(cursor.size() / 2) << 106 << true;
-    QTest::newRow("cursor, header only") << kHandCursor << Make::Bytes << cursor.left(22) << 106
-                                         << true;
-    QTest::newRow("cursor, garbage") << kHandCursor << Make::Bytes << faults::garbageText() << 106
-                                     << true;
-    QTest::newRow("cursor, binary") << kHandCursor << Make::Bytes << faults::binaryBytes(4096)
-                                    << 106 << true;
-    QTest::newRow("cursor, a PNG renamed") << kHandCursor << Make::Bytes << faults::smallPng()
-                                           << 106 << false;
-    QTest::newRow("cursor, 20000x20000 PNG") << kHandCursor << Make::HugePng << QByteArray() << 106
-                                             << true;
-    QTest::newRow("cursor, a folder") << kHandCursor << Make::Folder << QByteArray() << 106 << true;
-    QTest::newRow("cursor, unreadable") << kHandCursor << Make::Unreadable << cursor << 106 << true;
+    QTest::newRow("cursor, header only")
+        << kHandCursor << Make::Bytes << cursor.left(22) << 106 << true;
+    QTest::newRow("cursor, garbage")
+        << kHandCursor << Make::Bytes << faults::garbageText() << 106 << true;
+    QTest::newRow("cursor, binary")
+        << kHandCursor << Make::Bytes << faults::binaryBytes(4096) << 106 << true;
+    QTest::newRow("cursor, a PNG renamed")
+        << kHandCursor << Make::Bytes << faults::smallPng() << 106 << false;
+    QTest::newRow("cursor, 20000x20000 PNG")
+        << kHandCursor << Make::HugePng << QByteArray() << 106 << true;
+    QTest::newRow("cursor, a folder")
+        << kHandCursor << Make::Folder << QByteArray() << 106 << true;
+    QTest::newRow("cursor, unreadable")
+        << kHandCursor << Make::Unreadable << cursor << 106 << true;
 }
 
 void TestProgramFileFaults::startUpHoldsUp()

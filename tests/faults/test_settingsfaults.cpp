@@ -28,8 +28,8 @@ const QString kNotSaved = QStringLiteral("could not be saved");
 
 QByteArray storedChoices(int style, int speed)
 {
-    return "[Lumivex%20Software]\nCombo1=" + QByteArray::number(style) + "\nCombo2="
-           + QByteArray::number(speed) + '\n';
+    return "[Lumivex%20Software]\nCombo1=" + QByteArray::number(style)
+           + "\nCombo2=" + QByteArray::number(speed) + '\n';
 }
 
 int reportCount(const FakeMessageBox &box)
@@ -109,11 +109,11 @@ void TestSettingsFaults::badStoreFile_data()
     QTest::newRow("missing") << false << QByteArray() << 0 << 0 << false;
     QTest::newRow("empty") << true << QByteArray() << 0 << 0 << false;
     QTest::newRow("garbage") << true << faults::garbageText() << 0 << 0 << true;
-    QTest::newRow("readable values, broken line")
-        << true << storedChoices(1, 2) + "[broken\n" << 1 << 2 << false;
+    QTest::newRow("readable values, broken line") << true << storedChoices(1, 2) + "[broken\n"
+                                                  << 1 << 2 << false;
     QTest::newRow("binary") << true << faults::binaryBytes(64 * 1024) << 0 << 0 << true;
-    QTest::newRow("huge settings") << true << faults::hugeSettingsText(30, storedChoices(1, 2))
-                                   << 1 << 2 << false;
+    QTest::newRow("huge settings")
+        << true << faults::hugeSettingsText(30, storedChoices(1, 2)) << 1 << 2 << false;
     QTest::newRow("huge binary") << true << faults::binaryBytes(30 * 1024 * 1024) << 0 << 0
                                  << true;
 }
@@ -151,7 +151,8 @@ void TestSettingsFaults::badStoreFile()
     QCOMPARE(reread.value(QStringLiteral("Lumivex Software/Combo2")).toString(),
              QString::number(speed));
     if (content.startsWith("[Other]"))
-        QCOMPARE(reread.value(QStringLiteral("Other/key0")).toString(), QString(48, QLatin1Char('x')));
+        QCOMPARE(reread.value(QStringLiteral("Other/key0")).toString(),
+                 QString(48, QLatin1Char('x')));
 
     // A second bad file later is kept too, beside the first.
     if (keptAside) {
@@ -169,15 +170,16 @@ void TestSettingsFaults::unwritableStore_data()
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("speed");
 
-    QTest::newRow("read-only store") << Unwritable::ReadOnlyFileSystem << storedChoices(1, 2) << 1 << 2;
+    QTest::newRow("read-only store")
+        << Unwritable::ReadOnlyFileSystem << storedChoices(1, 2) << 1 << 2;
     QTest::newRow("read-only garbage store")
         << Unwritable::ReadOnlyFileSystem << faults::garbageText() << 0 << 0;
-    QTest::newRow("store folder is a file") << Unwritable::FolderIsFile << QByteArray("not a folder\n")
-                                            << 0 << 0;
+    QTest::newRow("store folder is a file")
+        << Unwritable::FolderIsFile << QByteArray("not a folder\n") << 0 << 0;
     QTest::newRow("full disk") << Unwritable::FullDisk << storedChoices(1, 2) << 1 << 2;
     // The unreadable file cannot be kept aside, so it is not replaced either.
-    QTest::newRow("full disk, garbage store") << Unwritable::FullDisk << faults::garbageText() << 0
-                                              << 0;
+    QTest::newRow("full disk, garbage store")
+        << Unwritable::FullDisk << faults::garbageText() << 0 << 0;
 }
 
 void TestSettingsFaults::unwritableStore()
@@ -267,12 +269,13 @@ void TestSettingsFaults::failingStoreSaysSoOnce()
     QCOMPARE(told.size(), 1);
     QVERIFY(told.first().contains(QStringLiteral("No space left on device")));
     QCOMPARE(platform.inner.box.shown.size(), 1);
-    QCOMPARE(platform.store.values.value(QStringLiteral("Lumivex Software/Combo1")), QStringLiteral("1"));
-    QCOMPARE(platform.store.values.value(QStringLiteral("Lumivex Software/Combo2")), QStringLiteral("0"));
+    QCOMPARE(platform.store.values.value(QStringLiteral("Lumivex Software/Combo1")),
+             QStringLiteral("1"));
+    QCOMPARE(platform.store.values.value(QStringLiteral("Lumivex Software/Combo2")),
+             QStringLiteral("0"));
     QCOMPARE(form.styleIndex(), 0);
     QCOMPARE(form.speedIndex(), 1);
 }
 
 QTEST_MAIN(TestSettingsFaults)
 #include "test_settingsfaults.moc"
-

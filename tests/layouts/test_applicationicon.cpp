@@ -131,9 +131,9 @@ void TestApplicationIcon::image()
 
     if (bits == 32) {
         // The alpha channel is used: the rounded tile leaves its corners clear.
-        const uchar *pixels = reinterpret_cast<const uchar *>(bitmap.constData())
-                              + kBitmapInfoHeader;
-        QCOMPARE(int(pixels[3]), 0);                            // a corner
+        const uchar *pixels
+            = reinterpret_cast<const uchar *>(bitmap.constData()) + kBitmapInfoHeader;
+        QCOMPARE(int(pixels[3]), 0); // a corner
         const qsizetype middle = (qsizetype(size / 2) * size + size / 2) * 4;
         QCOMPARE(int(pixels[middle + 3]), 255);
     }
