@@ -71,7 +71,6 @@ void TestProcessFaults::choiceSurvivesSigkill()
         QVERIFY(run.sendKeys({QStringLiteral("Down")}));
         QTRY_COMPARE_WITH_TIMEOUT(stored(home.path()).style, QStringLiteral("1"), 10000);
         run.kill();
-        QVERIFY(run.opened().isEmpty());
     }
     QCOMPARE(stored(home.path()).status, QSettings::NoError);
 
