@@ -5,7 +5,9 @@
 namespace settings {
 
 // The store on QSettings: the registry under Software\<application> on Windows,
-// <config folder>/<application>.conf elsewhere; the section is a group.
+// <config folder>/<application>.conf elsewhere; the section is a group. A file
+// there that does not parse as settings is copied to <file>.bad (.bad.1, ...)
+// before the first save replaces it with the readable keys of the section.
 class QtSettingsStore final : public SettingsStore
 {
 public:
@@ -22,6 +24,9 @@ public:
     QString location(const QString &application) const;
 
 private:
+    bool readsBack(const QString &application, const QString &section, const QString &key,
+                   const QString &value);
+
     QString m_folder;
 };
 
