@@ -4,7 +4,9 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test bench clean
+FUZZ_SECONDS ?= 30
+
+.PHONY: all deps build run test check sanitize-test fuzz bench soak clean
 
 all: build
 
@@ -23,5 +25,22 @@ run: build
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure
 
+# The whole suite once more with AddressSanitizer, LeakSanitizer and UBSan.
+sanitize-test: deps
+	scripts/sanitize-test
+
+# Each libFuzzer target for FUZZ_SECONDS seconds.
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
+
+# Everything CI runs.
+check: test sanitize-test fuzz
+
+bench: build
+	bench/strobe-timing.sh $(BUILD_DIR)
+
+soak: build
+	bench/soak.sh $(BUILD_DIR)/lumivex
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-fuzz

@@ -50,6 +50,15 @@ else
     echo "strobe window: not seen (the figures below are for the idle main window)"
 fi
 
+# Black onsets seen in a few seconds of sampling the middle of the screen, on
+# the monotonic clock.
+sampler=$(dirname "$program")/tools/pixelsampler
+onsets() {
+    PIXELSAMPLER_ABSOLUTE=1 nice -n 10 "$sampler" 640 512 6 \
+        | awk 'prev != "" && $2 == "#000000" && prev != "#000000" { print $1 } { prev = $2 }'
+}
+[ -x "$sampler" ] && onsets >"$scratch/onsets-start"
+
 rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; }
 cpu() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 ticks=$(getconf CLK_TCK)
@@ -68,6 +77,7 @@ while [ "$elapsed" -lt "$seconds" ]; do
     printf '%5d  %d\n' "$elapsed" "$now"
 done
 end=$now
+[ -x "$sampler" ] && onsets >"$scratch/onsets-end"
 cpu_used=$(( $(cpu) - cpu_start ))
 
 echo "duration: ${seconds} s"
@@ -76,6 +86,22 @@ echo "RSS end:   ${end} kB"
 echo "RSS peak:  ${peak} kB"
 echo "CPU time:  $(awk -v t="$cpu_used" -v hz="$ticks" -v s="$seconds" \
     'BEGIN { printf "%.2f s (%.1f %% of one core)", t / hz, 100 * t / hz / s }')"
+# Classic at Fast shows black once every 300 ms. On a fixed grid the onsets at
+# the end are still a whole number of cycles after those at the start.
+if [ -s "$scratch/onsets-start" ] && [ -s "$scratch/onsets-end" ]; then
+    awk -v cycle=0.3 '
+        NR == FNR { first[++n] = $1; next }
+        { last = $1 }
+        END {
+            span = last - first[1]
+            cycles = int(span / cycle + 0.5)
+            offset = span - cycles * cycle
+            printf "step grid: %d cycles in %.3f s, phase moved by %+.2f ms (%+.5f %%)\n",
+                cycles, span, offset * 1000, offset / span * 100
+        }' "$scratch/onsets-start" "$scratch/onsets-end"
+else
+    echo "step grid: no black onsets seen (is the strobe running?)"
+fi
 drift=$((end - start))
 if [ "${drift#-}" -le 1024 ]; then
     echo "end within 1 MB of start: yes (${drift} kB)"

@@ -7,7 +7,8 @@
 //
 // Samples follow each other as fast as the server answers unless PAUSE_US
 // asks for a rest between them. Timestamps are taken on the monotonic clock
-// halfway through each read.
+// halfway through each read; with PIXELSAMPLER_ABSOLUTE set in the
+// environment they are the clock's own readings, comparable across runs.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -67,6 +68,7 @@ int main(int argc, char **argv)
     double seconds = atof(argv[3]);
     useconds_t pause = argc == 5 ? static_cast<useconds_t>(std::atol(argv[4])) : 0;
     double start = now_seconds();
+    const double origin = getenv("PIXELSAMPLER_ABSOLUTE") ? 0.0 : start;
     unsigned long last = 0;
     int first = 1;
     for (;;) {
@@ -74,7 +76,7 @@ int main(int argc, char **argv)
         unsigned long pixel = read_pixel(display, root, x, y);
         double at = (before + now_seconds()) / 2.0 - start;
         if (first || pixel != last) {
-            printf("%.6f #%06lx\n", at, pixel);
+            printf("%.6f #%06lx\n", at + start - origin, pixel);
             first = 0;
             last = pixel;
         }
