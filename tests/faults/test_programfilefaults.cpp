@@ -20,6 +20,7 @@ namespace {
 enum class Make { Bytes, Folder, Unreadable, HugePng };
 
 const QString kHandCursor = QStringLiteral("\\HAND-M.CUR");
+const QString kSkin = QStringLiteral("\\x\\o.cjs");
 
 QString besideProgram(const FakePlatform &platform, const QString &name)
 {
@@ -83,6 +84,20 @@ void TestProgramFileFaults::startUpHoldsUp_data()
         << kHandCursor << Make::Folder << QByteArray() << 106 << true;
     QTest::newRow("cursor, unreadable")
         << kHandCursor << Make::Unreadable << cursor << 106 << true;
+
+    // A skin that cannot be used is reported by the first step; a folder of
+    // that name, or a file the user cannot read, is not a skin at all.
+    const QByteArray skin("QWidget { background: #223344; }\n");
+    QTest::newRow("skin") << kSkin << Make::Bytes << skin << 100 << false;
+    QTest::newRow("skin, empty") << kSkin << Make::Bytes << QByteArray() << 100 << true;
+    QTest::newRow("skin, binary")
+        << kSkin << Make::Bytes << faults::binaryBytes(4096) << 100 << true;
+    QTest::newRow("skin, huge")
+        << kSkin << Make::Bytes << QByteArray(3 * 1024 * 1024, 'a') << 100 << true;
+    QTest::newRow("skin, unbalanced")
+        << kSkin << Make::Bytes << QByteArray("QWidget { color: red; ") << 100 << true;
+    QTest::newRow("skin, a folder") << kSkin << Make::Folder << QByteArray() << 100 << false;
+    QTest::newRow("skin, unreadable") << kSkin << Make::Unreadable << skin << 100 << false;
 }
 
 void TestProgramFileFaults::startUpHoldsUp()
