@@ -3,7 +3,8 @@
 # 2560x800 screen is split into two RandR monitors side by side; the main
 # window is moved onto each in turn, the strobe ("Random Colors") started, and
 # the pixels of both monitors read: every corner and the centre of the main
-# window's monitor show a strobe colour, none of the other monitor's do.
+# window's monitor show a strobe colour, none of the other monitor's do. A main
+# window across the border belongs to the monitor that holds its centre.
 #   e2e_screens.sh <build dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -29,9 +30,9 @@ strobe_gone() { ! xdotool search --onlyvisible --class lumivex | grep -qvx "$win
 points() { echo "$1 0  $(($1 + 1279)) 0  $1 799  $(($1 + 1279)) 799  $(($1 + 640)) 400"; }
 
 check_monitor() {
-    local left=$1 other=$2 name=$3
-    xdotool windowmove "$win" $((left + 372)) 304
-    e2e_until 50 at_left $((left + 372)) || fail "$name: main window did not move"
+    local left=$1 other=$2 name=$3 x=$4
+    xdotool windowmove "$win" "$x" 304
+    e2e_until 50 at_left "$x" || fail "$name: main window did not move"
     xdotool mousemove --window "$win" 268 171 click 1
     e2e_until 100 strobe_window || fail "$name: no strobe window"
     # H-I-D-E shrinks the hint away from the top-left corner.
@@ -56,8 +57,10 @@ check_monitor() {
 
 e2e_home 1 0
 e2e_start
-check_monitor 1280 0 right
-check_monitor 0 1280 left
+check_monitor 1280 0 right $((1280 + 372))
+check_monitor 0 1280 left 372
+check_monitor 1280 0 "across, mostly right" $((1280 - 200))
+check_monitor 0 1280 "across, mostly left" $((1280 - 336))
 kill -0 "$pid" || fail "the program ended"
 e2e_stop
 echo "screens end-to-end: ok"
