@@ -6,6 +6,7 @@
 #include "guard.h"
 #include "intervaltimer.h"
 #include "optionsource.h"
+#include "screenplacement.h"
 #include "strobewindow.h"
 #include "virtualkey.h"
 
@@ -60,9 +61,7 @@ void Form2::Show(QScreen *screen)
             return;
         if (!screen)
             screen = QGuiApplication::primaryScreen();
-        m_window->setScreen(screen);
-        m_window->setGeometry(screen->geometry());
-        m_window->showFullScreen();
+        coverScreen(*m_window, *screen);
     } else if (m_window->isMinimized()) {
         m_window->showFullScreen();
     }

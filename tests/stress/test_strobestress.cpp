@@ -1,0 +1,220 @@
+#include "colorvalue.h"
+#include "fakeplatform.h"
+#include "form1.h"
+#include "form2.h"
+#include "intervaltimer.h"
+#include "virtualkey.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTest>
+
+using strobe::Form2;
+namespace VirtualKey = strobe::VirtualKey;
+
+namespace {
+
+// The strobe as the user meets it: a main window with its lists filled.
+struct Program
+{
+    Program()
+    {
+        form1.Form_Load();
+        form1.showCentred();
+    }
+    Form2 &start()
+    {
+        form1.PushButton2_Click();
+        return *form1.form2();
+    }
+    void choose(int style, int speed)
+    {
+        form1.findChild<QComboBox *>(QStringLiteral("Combo1"))->setCurrentIndex(style);
+        form1.findChild<QComboBox *>(QStringLiteral("Combo2"))->setCurrentIndex(speed);
+    }
+
+    FakePlatform platform;
+    shell::Form1 form1{platform};
+};
+
+bool validHideState(const Form2 &form)
+{
+    return form.HideActive() ? form.HideStep() >= 1 && form.HideStep() <= 3 : form.HideStep() == 0;
+}
+
+// Mostly the letters of H-I-D-E so that sequences get far, Escape now and
+// then, and everything else a keyboard has.
+int randomQtKey(QRandomGenerator &random)
+{
+    static const int hide[] = {Qt::Key_H, Qt::Key_I, Qt::Key_D, Qt::Key_E};
+    static const int others[]
+        = {Qt::Key_Shift,   Qt::Key_Control,  Qt::Key_Alt,    Qt::Key_Tab,
+           Qt::Key_Backtab, Qt::Key_Space,    Qt::Key_Return, Qt::Key_F4,
+           Qt::Key_Left,    Qt::Key_CapsLock, Qt::Key_Menu,   Qt::Key_MediaPlay};
+    const int draw = random.bounded(100);
+    if (draw < 2)
+        return Qt::Key_Escape;
+    if (draw < 60)
+        return hide[random.bounded(4)];
+    if (draw < 80)
+        return Qt::Key_A + random.bounded(26);
+    if (draw < 88)
+        return Qt::Key_0 + random.bounded(10);
+    return others[random.bounded(int(std::size(others)))];
+}
+
+qint16 randomKeyCode(QRandomGenerator &random)
+{
+    static const qint16 hide[] = {VirtualKey::H, VirtualKey::I, VirtualKey::D, VirtualKey::E};
+    const int draw = random.bounded(100);
+    if (draw < 2)
+        return VirtualKey::Escape;
+    if (draw < 60)
+        return hide[random.bounded(4)];
+    return static_cast<qint16>(random.bounded(-32768, 32768));
+}
+
+QtMessageHandler testHandler = nullptr;
+
+// The offscreen platform says so at every opening; thousands of times here.
+void dropRaiseWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!message.contains(QLatin1String("does not support raise()")))
+        testHandler(type, context, message);
+}
+
+void destroyUnloadedWindows()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class TestStrobeStress final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void keyStorm_data();
+    void keyStorm();
+    void escapeAndStartAgainLeaveNothingBehind();
+    void closingTheMainWindowInTheMiddleOfAStorm();
+};
+
+void TestStrobeStress::initTestCase()
+{
+    testHandler = qInstallMessageHandler(dropRaiseWarnings);
+}
+
+void TestStrobeStress::keyStorm_data()
+{
+    QTest::addColumn<bool>("qtEvents");
+    QTest::addColumn<quint32>("seed");
+    for (quint32 seed : {1u, 2u, 3u}) {
+        QTest::addRow("key events, seed %u", seed) << true << seed;
+        QTest::addRow("handler calls, seed %u", seed) << false << seed;
+    }
+}
+
+// Thousands of keys, with a tick now and then: the hide sequence never leaves
+// its states, and the window goes exactly when Escape comes.
+void TestStrobeStress::keyStorm()
+{
+    QFETCH(bool, qtEvents);
+    QFETCH(quint32, seed);
+    QRandomGenerator random(seed);
+    Program program;
+    Form2 *form = &program.start();
+    int escapes = 0;
+
+    for (int i = 0; i < 4000; ++i) {
+        bool escape = false;
+        if (qtEvents) {
+            const int key = randomQtKey(random);
+            const auto modifiers = random.bounded(4) == 0 ? Qt::ShiftModifier : Qt::NoModifier;
+            escape = key == Qt::Key_Escape;
+            QTest::keyClick(form->window(), Qt::Key(key), modifiers);
+        } else {
+            qint16 key = randomKeyCode(random);
+            escape = key == VirtualKey::Escape;
+            form->Form_KeyDown(key, static_cast<qint16>(random.bounded(8)));
+        }
+        QVERIFY2(validHideState(*form), qPrintable(QStringLiteral("after key %1").arg(i)));
+        QCOMPARE(form->isLoaded(), !escape);
+        if (escape) {
+            ++escapes;
+            QCOMPARE(form->HideActive(), false);
+            destroyUnloadedWindows();
+            form = &program.start();
+        } else if (random.bounded(16) == 0) {
+            form->Timer1_Timer();
+        }
+    }
+    QVERIFY(escapes > 20);
+    QVERIFY(program.platform.box.shown.isEmpty());
+    QCOMPARE(program.platform.endCount, 0);
+}
+
+// 500 rounds of "Start Strobing" and Escape, the style changing between them.
+void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
+{
+    Program program;
+    const QWidgetList topLevelsBefore = QApplication::topLevelWidgets();
+    const qsizetype widgetsBefore = QApplication::allWidgets().size();
+    QList<QPointer<QObject>> unloaded;
+
+    for (int round = 0; round < 500; ++round) {
+        const int style = round % 2;
+        program.choose(style, round % 3);
+        Form2 &form = program.start();
+        QVERIFY(form.isLoaded());
+        QCOMPARE(form.ColorIndex(), qint16(0));
+        form.Timer1_Timer();
+        QCOMPARE(form.BackColor(), style == 0 ? strobe::ColorValue::Black : 0x0000FF);
+
+        QPointer<QWidget> window = form.window();
+        QPointer<strobe::IntervalTimer> timer = form.Timer1();
+        QVERIFY(timer->isArmed());
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(!form.isLoaded());
+        QVERIFY(window.isNull() || !window->isVisible());
+        QVERIFY(timer.isNull() || !timer->isArmed());
+        unloaded << window.data() << timer.data();
+        destroyUnloadedWindows();
+    }
+
+    QTRY_VERIFY(std::all_of(unloaded.cbegin(), unloaded.cend(),
+                            [](const QPointer<QObject> &object) { return object.isNull(); }));
+    QCOMPARE(QApplication::topLevelWidgets(), topLevelsBefore);
+    QCOMPARE(QApplication::allWidgets().size(), widgetsBefore);
+    QVERIFY(program.platform.box.shown.isEmpty());
+}
+
+void TestStrobeStress::closingTheMainWindowInTheMiddleOfAStorm()
+{
+    QRandomGenerator random(7);
+    Program program;
+    Form2 &form = program.start();
+    for (int i = 0; i < 500; ++i) {
+        const int key = randomQtKey(random);
+        if (key != Qt::Key_Escape)
+            QTest::keyClick(form.window(), Qt::Key(key));
+    }
+    QTest::keyClicks(form.window(), QStringLiteral("hid"));
+    QPointer<QWidget> window = form.window();
+    QPointer<strobe::IntervalTimer> timer = form.Timer1();
+
+    program.form1.close();
+    QVERIFY(!form.isLoaded());
+    QCOMPARE(program.platform.endCount, 1);
+    QVERIFY(timer.isNull() || !timer->isArmed());
+    QTRY_VERIFY(window.isNull());
+    QVERIFY(program.platform.box.shown.isEmpty());
+}
+
+QTEST_MAIN(TestStrobeStress)
+#include "test_strobestress.moc"
