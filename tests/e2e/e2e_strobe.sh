@@ -7,32 +7,17 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 if [[ -z "${DISPLAY:-}" ]]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
-
-scratch=$(mktemp -d)
-pid=""
-cleanup() { [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$scratch"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
-mkdir -p "$XDG_CONFIG_HOME" "$scratch/bin"
-printf '[Lumivex%%20Software]\nCombo1=0\nCombo2=2\n' > "$XDG_CONFIG_HOME/Quarnel.conf"
-# The occasional home page must never start a real browser.
-printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$scratch" > "$scratch/bin/xdg-open"
-chmod +x "$scratch/bin/xdg-open"
-export PATH=$scratch/bin:$PATH
+source "$(dirname "$0")/../support/e2e-lib.sh"
+e2e_home 0 2
 
 sampler=$build/tools/pixelsampler
 read -r width height < <(xdpyinfo 2>/dev/null | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }' \
                          || echo "1280 800")
 cx=$((width / 2)) cy=$((height / 2))
 
-"$build/lumivex" &
-pid=$!
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1) \
-    || fail "main window did not appear"
+e2e_start
 
 # Starts the strobe at "Fast" with the keys in $1 to reach the style list and
 # pick the style. The tab order is style list, speed list, "Start Strobing",

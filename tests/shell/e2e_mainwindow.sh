@@ -10,24 +10,9 @@ if [[ -z "${DISPLAY:-}" ]]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
 
-scratch=$(mktemp -d)
-pid=""
-cleanup() { [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$scratch"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
-mkdir -p "$XDG_CONFIG_HOME" "$scratch/bin"
-printf '[Lumivex%%20Software]\nCombo1=1\nCombo2=2\n' > "$XDG_CONFIG_HOME/Quarnel.conf"
-# The occasional home page must never start a real browser.
-printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$scratch" > "$scratch/bin/xdg-open"
-chmod +x "$scratch/bin/xdg-open"
-export PATH=$scratch/bin:$PATH
-
-"$build/lumivex" &
-pid=$!
-win=$(timeout 15 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1) \
-    || fail "main window did not appear"
+source "$(dirname "$0")/../support/e2e-lib.sh"
+e2e_home 1 2
+e2e_start
 
 eval "$(xdotool getwindowgeometry --shell "$win")"
 [[ "$WIDTH" == 536 && "$HEIGHT" == 192 ]] || fail "main window is ${WIDTH}x${HEIGHT}"
@@ -43,21 +28,15 @@ xdotool key --delay 50 Tab Tab Tab space
 box=$(timeout 10 xdotool search --sync --onlyvisible --name '^Lumivex$' | head -n1) \
     || fail "the help box did not appear with the title Lumivex"
 xdotool windowfocus --sync "$box" key Return
-for _ in $(seq 50); do
-    xdotool search --onlyvisible --name '^Lumivex$' >/dev/null || break
-    sleep 0.1
-done
-xdotool search --onlyvisible --name '^Lumivex$' >/dev/null && fail "the help box stayed open"
+box_closed() { ! xdotool search --onlyvisible --name '^Lumivex$' >/dev/null; }
+e2e_until 50 box_closed || fail "the help box stayed open"
 
 grep -q '^Combo1=1$' "$XDG_CONFIG_HOME/Quarnel.conf" || fail "stored style changed"
 grep -q '^Combo2=2$' "$XDG_CONFIG_HOME/Quarnel.conf" || fail "stored speed changed"
 
 "$build/tools/xclose" "$win"
-for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$pid" 2>/dev/null && fail "program still running after its main window closed"
+ended() { ! kill -0 "$pid" 2>/dev/null; }
+e2e_until 50 ended || fail "program still running after its main window closed"
 wait "$pid" || fail "program exited with status $?"
 pid=""
 echo "main window end-to-end: ok"
