@@ -5,7 +5,7 @@
 #include <QBasicTimer>
 #include <QObject>
 
-#include <functional>
+class QSocketNotifier;
 
 namespace strobe {
 
@@ -17,13 +17,17 @@ class IntervalTimer final : public QObject
     Q_OBJECT
 
 public:
-    using Clock = std::function<TickGrid::Duration()>;
+    enum class Source {
+        // The kernel's own interval timer where there is one (exact to the
+        // microsecond), Qt's precise timer elsewhere.
+        Best,
+        // Qt's precise timer, whole milliseconds, steered back onto the grid.
+        QtTimer,
+    };
 
-    explicit IntervalTimer(QObject *parent = nullptr, Clock clock = steadyClock());
+    explicit IntervalTimer(QObject *parent = nullptr, Source source = Source::Best);
     ~IntervalTimer() override;
     Q_DISABLE_COPY_MOVE(IntervalTimer)
-
-    static Clock steadyClock();
 
     int interval() const { return m_interval; }
     // Throws errors::Failure for a negative interval.
@@ -31,7 +35,8 @@ public:
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool enabled);
     // Whether a tick is pending at all.
-    bool isArmed() const { return m_timer.isActive(); }
+    bool isArmed() const { return m_armed; }
+    bool usesKernelTimer() const { return m_kernelTimer >= 0; }
 
 Q_SIGNALS:
     void Timer();
@@ -41,13 +46,19 @@ protected:
 
 private:
     void restart();
+    void stop();
+    void startQtTimer();
+    bool startKernelTimer();
+    void kernelTimerExpired();
 
-    Clock m_clock;
     TickGrid m_grid;
     QBasicTimer m_timer;
+    int m_kernelTimer = -1;
+    QSocketNotifier *m_kernelNotifier = nullptr;
     int m_interval = 0;
     bool m_enabled = false;
-    // The pending timeout is a one-off aimed at the next deadline.
+    bool m_armed = false;
+    // The pending Qt timeout is a one-off aimed at the next deadline.
     bool m_realigning = false;
 };
 

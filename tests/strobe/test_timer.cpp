@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -11,6 +12,7 @@ using strobe::IntervalTimer;
 using strobe::TickGrid;
 
 Q_DECLARE_METATYPE(QList<qint64>)
+Q_DECLARE_METATYPE(IntervalTimer::Source)
 
 class TestTimer final : public QObject
 {
@@ -19,10 +21,17 @@ class TestTimer final : public QObject
 private Q_SLOTS:
     void grid_data();
     void grid();
+    void arming_data();
+    void intervalZeroNeverArms_data() { arming_data(); }
     void intervalZeroNeverArms();
+    void disabledNeverArms_data() { arming_data(); }
     void disabledNeverArms();
+    void ticksWhenEnabled_data() { arming_data(); }
     void ticksWhenEnabled();
+    void disablingStops_data() { arming_data(); }
     void disablingStops();
+    void aBusyLoopDropsMissedDeadlines_data() { arming_data(); }
+    void aBusyLoopDropsMissedDeadlines();
     void negativeIntervalFails();
 };
 
@@ -68,9 +77,18 @@ void TestTimer::grid()
     }
 }
 
+// Every arming rule holds for both sources of ticks.
+void TestTimer::arming_data()
+{
+    QTest::addColumn<IntervalTimer::Source>("source");
+    QTest::newRow("best") << IntervalTimer::Source::Best;
+    QTest::newRow("Qt timer") << IntervalTimer::Source::QtTimer;
+}
+
 void TestTimer::intervalZeroNeverArms()
 {
-    IntervalTimer timer;
+    QFETCH(IntervalTimer::Source, source);
+    IntervalTimer timer(nullptr, source);
     QSignalSpy ticks(&timer, &IntervalTimer::Timer);
     timer.setEnabled(true);
     QVERIFY(timer.isEnabled());
@@ -83,14 +101,16 @@ void TestTimer::intervalZeroNeverArms()
 
 void TestTimer::disabledNeverArms()
 {
-    IntervalTimer timer;
+    QFETCH(IntervalTimer::Source, source);
+    IntervalTimer timer(nullptr, source);
     timer.setInterval(5);
     QVERIFY(!timer.isArmed());
 }
 
 void TestTimer::ticksWhenEnabled()
 {
-    IntervalTimer timer;
+    QFETCH(IntervalTimer::Source, source);
+    IntervalTimer timer(nullptr, source);
     QSignalSpy ticks(&timer, &IntervalTimer::Timer);
     timer.setInterval(5);
     timer.setEnabled(true);
@@ -100,7 +120,8 @@ void TestTimer::ticksWhenEnabled()
 
 void TestTimer::disablingStops()
 {
-    IntervalTimer timer;
+    QFETCH(IntervalTimer::Source, source);
+    IntervalTimer timer(nullptr, source);
     timer.setInterval(5);
     timer.setEnabled(true);
     timer.setEnabled(false);
@@ -108,6 +129,20 @@ void TestTimer::disablingStops()
     timer.setEnabled(true);
     timer.setInterval(0);
     QVERIFY(!timer.isArmed());
+}
+
+void TestTimer::aBusyLoopDropsMissedDeadlines()
+{
+    QFETCH(IntervalTimer::Source, source);
+    IntervalTimer timer(nullptr, source);
+    QSignalSpy ticks(&timer, &IntervalTimer::Timer);
+    timer.setInterval(20);
+    timer.setEnabled(true);
+    // About ten deadlines pass while the event loop is held up.
+    QThread::msleep(210);
+    QCoreApplication::processEvents();
+    QCOMPARE(ticks.count(), 1);
+    QTRY_VERIFY(ticks.count() >= 2);
 }
 
 void TestTimer::negativeIntervalFails()
