@@ -28,8 +28,8 @@ ticks_per_second=$(getconf CLK_TCK)
 
 cpu_ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"; }
 
-printf '%-7s %8s %7s %11s %11s %13s %8s %9s\n' speed nominal steps "median err" "p99 err" \
-    "period drift" "CPU" "peak RSS"
+printf '%-7s %8s %7s %11s %11s %13s %8s %9s %9s\n' speed nominal steps "median err" "p99 err" \
+    "period drift" "CPU" "peak RSS" "private"
 speeds=(Slow Medium Fast)
 nominals=(200 150 100)
 for index in 0 1 2; do
@@ -44,10 +44,12 @@ for index in 0 1 2; do
     before=$(cpu_ticks "$pid")
     started=$(date +%s.%N)
     # The measuring loop yields to the program and the X server it measures.
-    nice -n 10 "$sampler" 960 540 "$seconds" > "$scratch/samples"
+    nice -n 10 "$sampler" 960 540 "$seconds" "${SAMPLER_PAUSE_US:-0}" > "$scratch/samples"
     ended=$(date +%s.%N)
     after=$(cpu_ticks "$pid")
     hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
+    # Memory of its own, as opposed to pages of shared libraries.
+    private=$(awk '/RssAnon|RssShmem/ { sum += $2 } END { print sum }' "/proc/$pid/status")
     xdotool key Escape
     kill "$pid"
     wait "$pid" 2>/dev/null || true
@@ -78,6 +80,7 @@ for index in 0 1 2; do
     p99=$(sed -n "$(( (count * 99 + 99) / 100 ))p" "$scratch/sorted")
     cpu=$(awk -v a="$before" -v b="$after" -v s="$started" -v e="$ended" -v hz="$ticks_per_second" \
         'BEGIN { printf "%.2f%%", (b - a) / hz / (e - s) * 100 }')
-    printf '%-7s %6s ms %7s %8.3f ms %8.3f ms %12s%% %8s %6.1f MB\n' "${speeds[$index]}" "$nominal" \
-        "$steps" "$median" "$p99" "$drift" "$cpu" "$(awk -v k="$hwm" 'BEGIN { print k / 1024 }')"
+    printf '%-7s %6s ms %7s %8.3f ms %8.3f ms %12s%% %8s %6.1f MB %6.1f MB\n' "${speeds[$index]}" \
+        "$nominal" "$steps" "$median" "$p99" "$drift" "$cpu" \
+        "$(awk -v k="$hwm" 'BEGIN { print k / 1024 }')" "$(awk -v k="$private" 'BEGIN { print k / 1024 }')"
 done

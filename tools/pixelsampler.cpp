@@ -7,7 +7,10 @@
 //
 // Samples follow each other as fast as the server answers unless PAUSE_US
 // asks for a rest between them. Timestamps are taken on the monotonic clock
-// halfway through each read; with PIXELSAMPLER_ABSOLUTE set in the
+// when each read's answer arrives: a read that queued behind a large drawing
+// request is answered right after the server finished it, so the end of the
+// read, not its middle, is when the new colour was there. With
+// PIXELSAMPLER_ABSOLUTE set in the
 // environment they are the clock's own readings, comparable across runs.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -72,9 +75,8 @@ int main(int argc, char **argv)
     unsigned long last = 0;
     int first = 1;
     for (;;) {
-        double before = now_seconds();
         unsigned long pixel = read_pixel(display, root, x, y);
-        double at = (before + now_seconds()) / 2.0 - start;
+        double at = now_seconds() - start;
         if (first || pixel != last) {
             printf("%.6f #%06lx\n", at + start - origin, pixel);
             first = 0;

@@ -4,6 +4,7 @@
 #include "intervaltimer.h"
 #include "virtualkey.h"
 
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPainter>
@@ -41,7 +42,43 @@ void StrobeWindow::setColor(const QColor &color)
     if (color == m_color)
         return;
     m_color = color;
+    if (m_prepared == color && m_preparedAround == labelArea() && showPrepared())
+        return;
     repaint();
+}
+
+QRect StrobeWindow::labelArea() const
+{
+    return m_ui->Label1->isVisible() ? m_ui->Label1->geometry() : QRect();
+}
+
+bool StrobeWindow::showPrepared()
+{
+    m_prepared.reset();
+    QBackingStore *store = backingStore();
+    if (!store || !isVisible() || !windowHandle())
+        return false;
+    store->flush(QRegion(rect()), windowHandle());
+    return true;
+}
+
+void StrobeWindow::prepareColor(const QColor &color)
+{
+    m_prepared.reset();
+    QBackingStore *store = backingStore();
+    if (color == m_color || !store || !isVisible() || store->size() != size())
+        return;
+    QRegion region(rect());
+    region -= labelArea();
+    store->beginPaint(region);
+    {
+        QPainter painter(store->paintDevice());
+        for (const QRect &area : region)
+            painter.fillRect(area, color);
+    }
+    store->endPaint();
+    m_prepared = color;
+    m_preparedAround = labelArea();
 }
 
 void StrobeWindow::detach()
@@ -53,6 +90,8 @@ void StrobeWindow::detach()
 
 void StrobeWindow::paintEvent(QPaintEvent *)
 {
+    // Whatever is painted here replaces part of a prepared colour.
+    m_prepared.reset();
     QPainter painter(this);
     painter.fillRect(rect(), m_color);
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLabel;
 
@@ -36,6 +37,9 @@ public:
 
     QColor color() const { return m_color; }
     void setColor(const QColor &color);
+    // Paints color into the window's back buffer without showing it, so that
+    // the step that shows it next only hands the buffer to the screen.
+    void prepareColor(const QColor &color);
 
     // Stops the timer and drops key presses from now on; the window is on its
     // way out.
@@ -48,11 +52,17 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    bool showPrepared();
+    QRect labelArea() const;
+
     std::unique_ptr<Ui::Form2> m_ui;
     IntervalTimer *m_timer1;
     KeyHandler m_onKeyDown;
     std::function<void()> m_onClose;
     QColor m_color;
+    // The back buffer holds this colour everywhere but under the label.
+    std::optional<QColor> m_prepared;
+    QRect m_preparedAround;
 };
 
 } // namespace strobe
