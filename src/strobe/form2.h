@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QList>
 #include <QBasicTimer>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 

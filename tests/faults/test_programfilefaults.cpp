@@ -90,10 +90,10 @@ void TestProgramFileFaults::startUpHoldsUp_data()
     const QByteArray skin("QWidget { background: #223344; }\n");
     QTest::newRow("skin") << kSkin << Make::Bytes << skin << 100 << false;
     QTest::newRow("skin, empty") << kSkin << Make::Bytes << QByteArray() << 100 << true;
-    QTest::newRow("skin, binary")
-        << kSkin << Make::Bytes << faults::binaryBytes(4096) << 100 << true;
-    QTest::newRow("skin, huge")
-        << kSkin << Make::Bytes << QByteArray(3 * 1024 * 1024, 'a') << 100 << true;
+    QTest::newRow("skin, binary") << kSkin << Make::Bytes << faults::binaryBytes(4096) << 100
+                                  << true;
+    QTest::newRow("skin, huge") << kSkin << Make::Bytes << QByteArray(3 * 1024 * 1024, 'a') << 100
+                                << true;
     QTest::newRow("skin, unbalanced")
         << kSkin << Make::Bytes << QByteArray("QWidget { color: red; ") << 100 << true;
     QTest::newRow("skin, a folder") << kSkin << Make::Folder << QByteArray() << 100 << false;

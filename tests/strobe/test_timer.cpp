@@ -4,8 +4,8 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 using namespace std::chrono_literals;
 using strobe::IntervalTimer;
