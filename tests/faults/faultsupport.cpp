@@ -73,33 +73,6 @@ QByteArray smallPng()
     return png;
 }
 
-QByteArray cursorFile(int hotX, int hotY)
-{
-    // A cursor file may hold a PNG image; the directory entry carries the hot spot.
-    const QByteArray png = smallPng();
-    QByteArray data;
-    auto put16 = [&](int v) {
-        data += char(v & 0xff);
-        data += char((v >> 8) & 0xff);
-    };
-    auto put32 = [&](qint64 v) {
-        put16(int(v & 0xffff));
-        put16(int((v >> 16) & 0xffff));
-    };
-    put16(0);
-    put16(2);
-    put16(1);
-    data += char(32);
-    data += char(32);
-    data += char(0);
-    data += char(0);
-    put16(hotX);
-    put16(hotY);
-    put32(png.size());
-    put32(6 + 16);
-    return data + png;
-}
-
 QStringList promptsContaining(const FakeMessageBox &box, const QString &text)
 {
     QStringList found;

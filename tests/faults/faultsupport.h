@@ -27,9 +27,8 @@ QByteArray binaryBytes(qsizetype n);
 QByteArray hugeSettingsText(int megabytes, const QByteArray &tail);
 // A 1-bit PNG of the given size; small on disk, huge once decoded.
 bool writeHugePng(const QString &path, int width, int height);
-// A small valid PNG and a Windows cursor file made from it.
+// A small valid PNG.
 QByteArray smallPng();
-QByteArray cursorFile(int hotX, int hotY);
 
 // The prompts of the boxes shown so far that contain text.
 QStringList promptsContaining(const FakeMessageBox &box, const QString &text);

@@ -1,6 +1,7 @@
 // Hostile optional files beside the program. Start-up never crashes or hangs,
 // shows at most the one report of the step that loads the file, and goes on.
 // Add a row per file and fault; the step's line is part of the row.
+#include "curfile.h"
 #include "fakeplatform.h"
 #include "faultsupport.h"
 #include "form1.h"
@@ -65,7 +66,7 @@ void TestProgramFileFaults::startUpHoldsUp_data()
     QTest::addColumn<int>("line");
     QTest::addColumn<bool>("reports");
 
-    const QByteArray cursor = faults::cursorFile(5, 3);
+    const QByteArray cursor = makeCursorFile(32, QPoint(5, 3));
     QTest::newRow("cursor") << kHandCursor << Make::Bytes << cursor << 106 << false;
     QTest::newRow("cursor, empty") << kHandCursor << Make::Bytes << QByteArray() << 106 << true;
     QTest::newRow("cursor, truncated")

@@ -26,7 +26,6 @@ private Q_SLOTS:
     void windowIsFixedAndFocusStartsOnStyle();
     void tabOrder();
     void choosingAnEntryStoresItAtOnce();
-    void aStoreThatCannotBeWrittenIsReportedOnce();
     void pointerFollowsTheMouse_data();
     void pointerFollowsTheMouse();
     void mouseMovesReachTheHandlers();
@@ -116,26 +115,6 @@ void TestMainWindow::choosingAnEntryStoresItAtOnce()
     QCOMPARE(form.styleIndex(), qint16(1));
     QCOMPARE(form.speedIndex(), qint16(2));
     QVERIFY(platform.box.shown.isEmpty());
-}
-
-void TestMainWindow::aStoreThatCannotBeWrittenIsReportedOnce()
-{
-    FakePlatform platform;
-    platform.store.failSaves = true;
-    shell::Form1 form(platform);
-    form.Form_Load(); // the restore's own write-back fails already
-    QCOMPARE(platform.box.shown.size(), 1);
-    const auto &told = platform.box.shown.first();
-    QVERIFY(told.prompt.contains(QStringLiteral("could not be saved")));
-    QVERIFY(told.prompt.contains(QStringLiteral("/full/disk")));
-    QCOMPARE(told.style, 48);
-    QVERIFY(!told.title.has_value());
-
-    auto *speed = child<QComboBox>(form, "Combo2");
-    speed->setCurrentIndex(1);
-    speed->setCurrentIndex(2);
-    QCOMPARE(platform.box.shown.size(), 1);
-    QCOMPARE(form.speedIndex(), qint16(2));
 }
 
 void TestMainWindow::pointerFollowsTheMouse_data()

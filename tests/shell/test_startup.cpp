@@ -80,18 +80,9 @@ void TestStartup::restoresStoredChoices_data()
     QTest::newRow("halves go to even") << "0.5"
                                        << "1.5" << 0 << 2 << Reports{} << "0"
                                        << "2";
-    QTest::newRow("2.5 rounds to 2") << "1"
-                                     << "2.5" << 1 << 2 << Reports{} << "1"
-                                     << "2";
-    QTest::newRow("0.6 rounds up") << "0.6"
-                                   << " 1 " << 1 << 1 << Reports{} << "1"
-                                   << "1";
     QTest::newRow("both invalid") << "7"
                                   << "abc" << -1 << -1 << Reports{138, 140} << "7"
                                   << "abc";
-    QTest::newRow("empty text") << ""
-                                << "0" << -1 << 0 << Reports{138} << ""
-                                << "0";
     QTest::newRow("overflow") << "40000"
                               << "-2" << -1 << -1 << Reports{138, 140} << "40000"
                               << "-2";

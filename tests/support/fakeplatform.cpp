@@ -25,18 +25,16 @@ QString FakePlatform::settingsFile() const
     return store.real.location(QStringLiteral("Quarnel"));
 }
 
-QString FlakyStore::GetSetting(const QString &application, const QString &section,
+QString CountingStore::GetSetting(const QString &application, const QString &section,
                                const QString &key, const QString &defaultValue)
 {
     return real.GetSetting(application, section, key, defaultValue);
 }
 
-void FlakyStore::SaveSetting(const QString &application, const QString &section,
+void CountingStore::SaveSetting(const QString &application, const QString &section,
                              const QString &key, const QString &value)
 {
     ++saves;
-    if (failSaves)
-        throw errors::Failure(QStringLiteral("Cannot write the settings to /full/disk"));
     real.SaveSetting(application, section, key, value);
 }
 

@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-// The real store in a scratch folder, with saves that can be made to fail.
-class FlakyStore final : public settings::SettingsStore
+// The real store in a scratch folder, counting its saves.
+class CountingStore final : public settings::SettingsStore
 {
 public:
-    explicit FlakyStore(const QString &folder)
+    explicit CountingStore(const QString &folder)
         : real(folder)
     {}
     QString GetSetting(const QString &application, const QString &section, const QString &key,
@@ -20,7 +20,6 @@ public:
                      const QString &value) override;
 
     settings::QtSettingsStore real;
-    bool failSaves = false;
     int saves = 0;
 };
 
@@ -47,7 +46,7 @@ public:
 
     QTemporaryDir scratch;
     FakeMessageBox box;
-    FlakyStore store;
+    CountingStore store;
     QString folder;
     float random = 0.5f; // draws 51: no home page
     bool openFails = false;
