@@ -71,10 +71,11 @@ env -i PATH="$scratch/bin:/usr/bin:/bin" HOME="$scratch/home" XDG_CONFIG_HOME="$
     ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
     "$root/bin/lumivex" >"$scratch/run.log" 2>&1 &
 pid=$!
-# Start-up writes both choices back to the store; wait for that, then make
+# Start-up writes both choices back to the store; wait for that (a minute at
+# most: sanitized builds on a busy machine start slowly), then make
 # sure the program is still there a moment later.
 conf=$scratch/home/config/Quarnel.conf
-for _ in $(seq 1 100); do
+for _ in $(seq 1 600); do
     grep -q '^Combo2=0$' "$conf" 2>/dev/null && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
