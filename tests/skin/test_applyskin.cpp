@@ -84,8 +84,7 @@ private Q_SLOTS:
     void initTestCase();
     void withoutSkinNothingHappens_data();
     void withoutSkinNothingHappens();
-    void windowAndFramesTakeButtonFace();
-    void nestedControlsButNotPopups();
+    void recolouredControls();
     void sixCallsInOrder_data();
     void sixCallsInOrder();
     void rejectedCallGivesOneReportAt100_data();
@@ -129,49 +128,39 @@ void TestApplySkin::withoutSkinNothingHappens()
     QCOMPARE(background(form.findChild<QGroupBox *>(QStringLiteral("Frame3"))), QColor(Qt::white));
 }
 
-void TestApplySkin::windowAndFramesTakeButtonFace()
+// Frames, labels and option boxes take button face at any depth; lists, push
+// buttons and windows owned by the form keep their look.
+void TestApplySkin::recolouredControls()
 {
     FakePlatform platform;
     writeSkin(platform);
     shell::Form1 form(platform);
     form.Form_Load();
-    const QStringList kept{QStringLiteral("Combo1"), QStringLiteral("Combo2"),
-                           QStringLiteral("PushButton1"), QStringLiteral("PushButton2")};
+    auto *frame3 = form.findChild<QGroupBox *>(QStringLiteral("Frame3"));
+    auto *frame4 = form.findChild<QGroupBox *>(QStringLiteral("Frame4"));
+    auto *inner = new QGroupBox(frame3);
+    const std::initializer_list<const QWidget *> recoloured{&form,
+                                                            frame3,
+                                                            frame4,
+                                                            inner,
+                                                            new QLabel(inner),
+                                                            new QRadioButton(inner),
+                                                            new QCheckBox(frame4)};
+    QList<QWidget *> kept{new QComboBox(inner), new QLabel(&form, Qt::Popup)};
+    for (const char *name : {"Combo1", "Combo2", "PushButton1", "PushButton2"})
+        kept.append(form.findChild<QWidget *>(QString::fromLatin1(name)));
     QList<QImage> before;
-    for (const QString &name : kept)
-        before.append(form.findChild<QWidget *>(name)->grab().toImage());
+    for (QWidget *control : kept)
+        before.append(control->grab().toImage());
 
     RecordingDispatch component;
     Globals::ApplySkin(form, component, platform.folder);
-    QVERIFY(takesButtonFace(&form));
-    QVERIFY(takesButtonFace(form.findChild<QGroupBox *>(QStringLiteral("Frame3"))));
-    QVERIFY(takesButtonFace(form.findChild<QGroupBox *>(QStringLiteral("Frame4"))));
+    for (const QWidget *control : recoloured)
+        QVERIFY2(takesButtonFace(control), control->metaObject()->className());
     for (qsizetype i = 0; i < kept.size(); ++i) {
-        QWidget *control = form.findChild<QWidget *>(kept[i]);
-        QVERIFY2(control->grab().toImage() == before[i], qPrintable(kept[i]));
-        QVERIFY2(!control->autoFillBackground(), qPrintable(kept[i]));
+        QVERIFY2(kept[i]->grab().toImage() == before[i], qPrintable(kept[i]->objectName()));
+        QVERIFY(!kept[i]->autoFillBackground());
     }
-}
-
-void TestApplySkin::nestedControlsButNotPopups()
-{
-    FakePlatform platform;
-    writeSkin(platform);
-    QWidget form;
-    auto *outer = new QGroupBox(&form);
-    auto *inner = new QGroupBox(outer);
-    auto *label = new QLabel(inner);
-    auto *option = new QRadioButton(inner);
-    auto *check = new QCheckBox(outer);
-    auto *list = new QComboBox(inner);
-    auto *popup = new QLabel(&form, Qt::Popup);
-    RecordingDispatch component;
-    Globals::ApplySkin(form, component, platform.folder);
-    for (const QWidget *recoloured :
-         std::initializer_list<const QWidget *>{inner, label, option, check})
-        QVERIFY2(takesButtonFace(recoloured), recoloured->metaObject()->className());
-    QVERIFY(!list->autoFillBackground());
-    QVERIFY(!popup->autoFillBackground());
 }
 
 void TestApplySkin::sixCallsInOrder_data()
@@ -182,7 +171,9 @@ void TestApplySkin::sixCallsInOrder_data()
     QTest::newRow("bit 0 already set") << Variant{qint32{1}} << qint32{1};
     QTest::newRow("other bits kept") << Variant{qint32{0x46}} << qint32{0x47};
     QTest::newRow("top bit") << Variant{qint32(0x80000000u)} << qint32(0x80000001u);
-    QTest::newRow("text") << Variant{QStringLiteral("8")} << qint32{9};
+    QTest::newRow("nothing") << Variant{} << qint32{1};
+    QTest::newRow("true") << Variant{true} << qint32{-1};
+    QTest::newRow("text, rounded") << Variant{QStringLiteral(" 3.5 ")} << qint32{5};
 }
 
 void TestApplySkin::sixCallsInOrder()
