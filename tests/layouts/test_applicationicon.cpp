@@ -52,7 +52,6 @@ void TestApplicationIcon::fileHoldsFourIcons()
     QCOMPARE(readAll(layouts::applicationIconPath()), m_ico);
     QCOMPARE(read<quint16>(m_ico, 2), quint16(1)); // 1 = icon, 2 = cursor
     QCOMPARE(read<quint16>(m_ico, 4), quint16(4));
-    QCOMPARE(QImageReader(layouts::applicationIconPath()).imageCount(), 4);
     QCOMPARE(layouts::applicationIcon().availableSizes().size(), 4);
 }
 
@@ -81,7 +80,6 @@ void TestApplicationIcon::image()
     QCOMPARE(int(read<quint16>(m_ico, at + 6)), bits);
     const quint32 length = read<quint32>(m_ico, at + 8);
     const quint32 offset = read<quint32>(m_ico, at + 12);
-    QVERIFY(offset >= quint32(kHeader + 4 * kEntry));
     QVERIFY(quint64(offset) + length <= quint64(m_ico.size()));
 
     // An uncompressed bitmap, not a PNG, whose height counts the colour rows
