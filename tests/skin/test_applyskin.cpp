@@ -162,7 +162,7 @@ void TestApplySkin::recolouredControls()
     for (const QWidget *control : recoloured)
         QVERIFY2(takesButtonFace(control), control->metaObject()->className());
     for (qsizetype i = 0; i < kept.size(); ++i) {
-        QVERIFY2(kept[i]->grab().toImage() == before[i], qPrintable(kept[i]->objectName()));
+        QVERIFY2(kept[i]->grab().toImage() == before[i], kept[i]->metaObject()->className());
         QVERIFY(!kept[i]->autoFillBackground());
     }
 }
