@@ -23,8 +23,6 @@ private Q_SLOTS:
     void grid();
     void arming_data();
     void arming();
-    void aBusyLoopDropsMissedDeadlines_data() { arming_data(); }
-    void aBusyLoopDropsMissedDeadlines();
 };
 
 // Each check on a 100 ms grid: when it comes (ms from the start), whether it
@@ -80,25 +78,18 @@ void TestTimer::arming()
     timer.setEnabled(true);
     QVERIFY(timer.isArmed());
     QTRY_VERIFY(ticks.count() >= 3);
+    // About ten deadlines pass while the event loop is held up: one tick.
+    timer.setInterval(20);
+    ticks.clear();
+    QThread::msleep(210);
+    QCoreApplication::processEvents();
+    QCOMPARE(ticks.count(), 1);
+    QTRY_VERIFY(ticks.count() >= 2);
     timer.setEnabled(false);
     QVERIFY(!timer.isArmed());
     timer.setEnabled(true);
     timer.setInterval(0);
     QVERIFY(!timer.isArmed());
-}
-
-void TestTimer::aBusyLoopDropsMissedDeadlines()
-{
-    QFETCH(IntervalTimer::Source, source);
-    IntervalTimer timer(nullptr, source);
-    QSignalSpy ticks(&timer, &IntervalTimer::Timer);
-    timer.setInterval(20);
-    timer.setEnabled(true);
-    // About ten deadlines pass while the event loop is held up.
-    QThread::msleep(210);
-    QCoreApplication::processEvents();
-    QCOMPARE(ticks.count(), 1);
-    QTRY_VERIFY(ticks.count() >= 2);
 }
 
 QTEST_GUILESS_MAIN(TestTimer)
