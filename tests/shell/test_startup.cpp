@@ -17,8 +17,7 @@ class TestStartup : public QObject
 private Q_SLOTS:
     void restoresStoredChoices_data();
     void restoresStoredChoices();
-    void emptyStoreSelectsFirstEntriesAndWritesThemBack();
-    void captionIconAndApplicationTitle();
+    void firstStartUp();
     void handCursorKeepsItsHotSpot();
     void homePageOpensOnDrawOfSeven_data();
     void homePageOpensOnDrawOfSeven();
@@ -66,9 +65,10 @@ void TestStartup::restoresStoredChoices()
              after);
 }
 
-void TestStartup::emptyStoreSelectsFirstEntriesAndWritesThemBack()
+void TestStartup::firstStartUp()
 {
-    // No stored choices and no hand cursor beside the program: nothing to report.
+    // No stored choices and no hand cursor beside the program: the first entries
+    // are selected and written back, and nothing is reported.
     FakePlatform platform;
     shell::Form1 form(platform);
     form.Form_Load();
@@ -84,13 +84,6 @@ void TestStartup::emptyStoreSelectsFirstEntriesAndWritesThemBack()
     QCOMPARE(platform.store.saves, 2);
     QCOMPARE(style->count(), 2);
     QCOMPARE(speed->itemText(2), QStringLiteral("Fast"));
-}
-
-void TestStartup::captionIconAndApplicationTitle()
-{
-    FakePlatform platform;
-    shell::Form1 form(platform);
-    form.Form_Load();
     QCOMPARE(form.windowTitle(), QStringLiteral("Lumivex Software"));
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Lumivex"));
     const QList<QSize> sizes = form.windowIcon().availableSizes();
