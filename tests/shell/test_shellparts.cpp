@@ -6,7 +6,6 @@
 #include "qtmessagebox.h"
 #include "seededrandom.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,8 +17,7 @@ private Q_SLOTS:
     void applicationTitle_data();
     void applicationTitle();
     void seededRandomMatchesTheClassicSequence();
-    void fileExists();
-    void programPathJoinsAsWritten();
+    void fileExistsAndProgramPath();
     void cursorHotSpotFromHeader_data();
     void cursorHotSpotFromHeader();
     void cursorLoaderClampsHotSpot();
@@ -44,10 +42,7 @@ void TestShellParts::applicationTitle()
 {
     QFETCH(QString, name);
     QFETCH(QString, title);
-    if (title.isEmpty())
-        QVERIFY_THROWS_EXCEPTION(errors::Failure, Main::applicationTitleFor(name));
-    else
-        QCOMPARE(Main::applicationTitleFor(name), title);
+    QCOMPARE(Main::applicationTitleFor(name), title);
 }
 
 void TestShellParts::seededRandomMatchesTheClassicSequence()
@@ -56,62 +51,38 @@ void TestShellParts::seededRandomMatchesTheClassicSequence()
     shell::SeededRandom random;
     QCOMPARE(random.next(), 0.7055475f);
     QCOMPARE(random.next(), 0.533424f);
-    shell::SeededRandom a;
-    shell::SeededRandom b;
-    a.randomize(30000.5);
-    b.randomize(30001.5);
-    QVERIFY(a.next() != b.next());
 }
 
-void TestShellParts::fileExists()
+void TestShellParts::fileExistsAndProgramPath()
 {
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("HAND-M.CUR")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QVERIFY(Globals::FileExists(file.fileName()));
     QVERIFY(Globals::FileExists(dir.path()));
     QVERIFY(!Globals::FileExists(dir.filePath(QStringLiteral("missing"))));
     QVERIFY(!Globals::FileExists(QString()));
     QVERIFY(!Globals::FileExists(QString::fromUtf16(u"\0bad", 4)));
-}
-
-void TestShellParts::programPathJoinsAsWritten()
-{
     QCOMPARE(Globals::ProgramPath(QStringLiteral("/opt/lumivex"), QStringLiteral("\\x\\o.cjs")),
              QStringLiteral("/opt/lumivex/x/o.cjs"));
     // No check for a separator already there.
     QCOMPARE(Globals::ProgramPath(QStringLiteral("/"), QStringLiteral("\\HAND-M.CUR")),
              QStringLiteral("//HAND-M.CUR"));
-    // A backslash in the folder's own name is part of that name on Unix.
-    QCOMPARE(Globals::ProgramPath(QStringLiteral("/opt/a\\b"), QStringLiteral("\\HAND-M.CUR")),
-             QStringLiteral("/opt/a\\b/HAND-M.CUR"));
 }
 
 void TestShellParts::cursorHotSpotFromHeader_data()
 {
     QTest::addColumn<QByteArray>("header");
-    QTest::addColumn<bool>("found");
     QTest::addColumn<QPoint>("spot");
-    QTest::newRow("cursor") << makeCursorFile(32, QPoint(3, 29)) << true << QPoint(3, 29);
-    QByteArray icon = makeCursorFile(32, QPoint(3, 29));
-    icon[2] = 1;
-    QTest::newRow("icon, not cursor") << icon << false << QPoint();
-    QTest::newRow("truncated") << makeCursorFile(32, QPoint(1, 1)).left(12) << false << QPoint();
-    QByteArray empty = makeCursorFile(32, QPoint(1, 1));
-    empty[4] = 0;
-    QTest::newRow("no images") << empty << false << QPoint();
+    const QByteArray cursor = makeCursorFile(32, QPoint(3, 29));
+    QTest::newRow("cursor") << cursor << QPoint(3, 29);
+    QTest::newRow("icon, not cursor") << QByteArray(cursor).replace(2, 1, "\1") << QPoint(-1, -1);
+    QTest::newRow("truncated") << cursor.left(12) << QPoint(-1, -1);
+    QTest::newRow("no images") << QByteArray(cursor).replace(4, 1, "\0", 1) << QPoint(-1, -1);
 }
 
 void TestShellParts::cursorHotSpotFromHeader()
 {
     QFETCH(QByteArray, header);
-    QFETCH(bool, found);
     QFETCH(QPoint, spot);
-    const auto result = shell::cursorHotSpot(header);
-    QCOMPARE(result.has_value(), found);
-    if (found)
-        QCOMPARE(*result, spot);
+    QCOMPARE(shell::cursorHotSpot(header).value_or(QPoint(-1, -1)), spot);
 }
 
 void TestShellParts::cursorLoaderClampsHotSpot()
@@ -122,8 +93,8 @@ void TestShellParts::cursorLoaderClampsHotSpot()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(makeCursorFile(16, QPoint(500, 40)));
     file.close();
-    const QCursor cursor = shell::loadCursorFile(path);
-    QCOMPARE(cursor.hotSpot(), QPoint(15, 15));
+    QCOMPARE(shell::loadCursorFile(path).hotSpot(), QPoint(15, 15));
+    QVERIFY(Globals::FileExists(path));
     QVERIFY_THROWS_EXCEPTION(errors::Failure,
                              shell::loadCursorFile(dir.filePath(QStringLiteral("missing"))));
 }

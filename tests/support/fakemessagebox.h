@@ -4,8 +4,6 @@
 
 #include <QList>
 
-#include <functional>
-
 // Records every message instead of showing it; nothing waits for a person.
 class FakeMessageBox final : public errors::MessageBox
 {
@@ -18,8 +16,8 @@ public:
     };
 
     int show(const QString &prompt, int style, const std::optional<QString> &title) override;
+    // The line numbers of the error reports shown so far.
+    QList<int> reportedLines() const;
 
     QList<Shown> shown;
-    // Runs while a box is "open", to look at the program in that moment.
-    std::function<void(const Shown &)> onShow;
 };

@@ -26,13 +26,13 @@ QString FakePlatform::settingsFile() const
 }
 
 QString CountingStore::GetSetting(const QString &application, const QString &section,
-                               const QString &key, const QString &defaultValue)
+                                  const QString &key, const QString &defaultValue)
 {
     return real.GetSetting(application, section, key, defaultValue);
 }
 
 void CountingStore::SaveSetting(const QString &application, const QString &section,
-                             const QString &key, const QString &value)
+                                const QString &key, const QString &value)
 {
     ++saves;
     real.SaveSetting(application, section, key, value);

@@ -34,7 +34,7 @@ public:
     settings::SettingsStore &settingsStore() override { return store; }
     QString programFolder() const override { return folder; }
     float secondsSinceMidnight() const override { return 0.0f; }
-    void randomize(double seed) override { seeds.append(seed); }
+    void randomize(double) override {}
     float nextRandom() override { return random; }
     void openUrl(const QUrl &address) override;
     void endProgram() override { ++endCount; }
@@ -50,7 +50,6 @@ public:
     QString folder;
     float random = 0.5f; // draws 51: no home page
     bool openFails = false;
-    QList<double> seeds;
     QList<QUrl> opened;
     int endCount = 0;
 };
