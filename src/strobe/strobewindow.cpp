@@ -28,6 +28,9 @@ StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
     labelPalette.setColor(QPalette::WindowText, labelPalette.color(QPalette::ButtonText));
     label->setPalette(labelPalette);
     label->setAutoFillBackground(true);
+    // The hint is exactly as large as its caption in the font it is shown in,
+    // which need not be the one the layout was measured with.
+    label->resize(label->fontMetrics().size(Qt::TextSingleLine, label->text()));
 }
 
 StrobeWindow::~StrobeWindow() = default;

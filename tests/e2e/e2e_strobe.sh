@@ -85,11 +85,12 @@ for style in classic random; do
     if [[ $style == classic ]]; then
         # The hint keeps its own box while the screen flashes around it, and
         # H I D E takes it away for good: from then on that corner flashes too.
-        "$sampler" 3 7 1 200 > "$scratch/hint"
+        # The top row of the hint lies above its letters.
+        "$sampler" 60 0 1 200 > "$scratch/hint"
         grep -q -E '#000000|#ffffff' "$scratch/hint" && fail "the hint was painted over: $(cat "$scratch/hint")"
         xdotool key --delay 30 h i d e
         sleep 0.3
-        "$sampler" 3 7 1 200 > "$scratch/hint"
+        "$sampler" 60 0 1 200 > "$scratch/hint"
         grep -v -q -E '#000000|#ffffff' "$scratch/hint" && fail "the hint stayed after H I D E: $(cat "$scratch/hint")"
         [[ $(wc -l < "$scratch/hint") -ge 3 ]] || fail "the hint's corner does not flash after H I D E"
     fi

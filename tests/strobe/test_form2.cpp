@@ -148,6 +148,9 @@ void TestForm2::hintThroughTick45()
         showStrobe();
         QLabel *label = m_form->Label1();
         QCOMPARE(label->text(), u"Press 'ESC' key to exit"_s);
+        // The whole caption shows, whatever font stands in for the layout's.
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+        QCOMPARE(label->pos(), QPoint(0, 0));
         for (int tick = 1; tick <= 45; ++tick)
             m_form->Timer1_Timer();
         QVERIFY(label->isVisible());
