@@ -9,6 +9,12 @@ QString supportAddress()
     return QStringLiteral("support@quarnel.com");
 }
 
+QString handlerLocation(const char *window, const char *handler)
+{
+    return QStringLiteral("in Lumivex2021/08/31.%1.%2 ")
+        .arg(QLatin1String(window), QLatin1String(handler));
+}
+
 QString applicationErrorText(const QString &description, const QString &location, quint16 line)
 {
     return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ")

@@ -9,6 +9,9 @@ class MessageBox;
 
 QString supportAddress();
 
+// Where a guarded handler is, as its reports name it: "in <program>.<window>.<handler> ".
+QString handlerLocation(const char *window, const char *handler);
+
 // The exact report text: description, CR LF, location, "at line ", number,
 // CR CR and the request to mail a screenshot.
 QString applicationErrorText(const QString &description, const QString &location, quint16 line);

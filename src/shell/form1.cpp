@@ -13,6 +13,7 @@
 #include "messagebox.h"
 #include "optionindex.h"
 #include "platform.h"
+#include "report.h"
 #include "settingsstore.h"
 #include "skinframework.h"
 
@@ -26,11 +27,6 @@ namespace shell {
 namespace {
 
 const QString kApplication = QStringLiteral("Quarnel");
-
-QString location(const char *handler)
-{
-    return QStringLiteral("in Lumivex2021/08/31.Form1.%1 ").arg(QLatin1String(handler));
-}
 
 QString helpText()
 {
@@ -87,7 +83,7 @@ QString Form1::programFile(const QString &name) const
 
 void Form1::Form_Load()
 {
-    errors::Guard guard(m_platform.messageBox(), location("Form_Load"));
+    errors::Guard guard(m_platform.messageBox(), errors::handlerLocation("Form1", "Form_Load"));
     guard.step(100,
                [&] { Globals::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
     if (guard.test(
@@ -268,7 +264,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 void Form1::PushButton1_Click()
 {
-    errors::Guard guard(m_platform.messageBox(), location("PushButton1_Click"));
+    errors::Guard guard(m_platform.messageBox(),
+                        errors::handlerLocation("Form1", "PushButton1_Click"));
     guard.step(100, [&] {
         m_platform.messageBox().show(helpText(), errors::MsgBoxStyle::OkOnly, std::nullopt);
     });
@@ -276,7 +273,8 @@ void Form1::PushButton1_Click()
 
 void Form1::PushButton2_Click()
 {
-    errors::Guard guard(m_platform.messageBox(), location("PushButton2_Click"));
+    errors::Guard guard(m_platform.messageBox(),
+                        errors::handlerLocation("Form1", "PushButton2_Click"));
     guard.step(100, [&] {
         if (!m_form2)
             m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this);

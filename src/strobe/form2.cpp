@@ -6,6 +6,7 @@
 #include "guard.h"
 #include "intervaltimer.h"
 #include "optionsource.h"
+#include "report.h"
 #include "screenplacement.h"
 #include "strobewindow.h"
 #include "virtualkey.h"
@@ -19,11 +20,6 @@
 namespace strobe {
 
 namespace {
-
-QString location(const char *handler)
-{
-    return QStringLiteral("in Lumivex2021/08/31.Form2.%1 ").arg(QLatin1String(handler));
-}
 
 bool isHideKey(qint16 keyCode)
 {
@@ -162,7 +158,7 @@ void Form2::setInterval(int milliseconds)
 
 void Form2::Form_Load()
 {
-    errors::Guard guard(m_box, location("Form_Load"));
+    errors::Guard guard(m_box, errors::handlerLocation("Form2", "Form_Load"));
     guard.step(100, [&] { loadedWindow().setWindowIcon(layouts::applicationIcon()); });
     if (guard.test(102, [&] { return m_options.styleIndex() == 0; })) {
         guard.step(104, [&] { m_flashColors = QList<qint32>(2, 0); });
@@ -236,7 +232,7 @@ void Form2::shrinkLabelHeight()
 
 void Form2::Form_KeyDown(qint16 &keyCode, qint16 /*shift*/)
 {
-    errors::Guard guard(m_box, location("Form_KeyDown"));
+    errors::Guard guard(m_box, errors::handlerLocation("Form2", "Form_KeyDown"));
     if (guard.test(100, [&] { return !isHideKey(keyCode); })) {
         guard.step(102, [&] { m_hideActive = false; });
         guard.step(104, [&] { m_hideStep = 0; });
