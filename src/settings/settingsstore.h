@@ -1,8 +1,17 @@
 #pragma once
 
+#include "failure.h"
+
 #include <QString>
 
 namespace settings {
+
+// A store that is there but cannot be read.
+class Unreadable final : public errors::Failure
+{
+public:
+    using Failure::Failure;
+};
 
 // The per-user store of text values addressed by application, section and key.
 class SettingsStore
@@ -11,7 +20,8 @@ public:
     virtual ~SettingsStore();
 
     // The stored text, or defaultValue when nothing is stored under the key.
-    // Never fails: an unreadable store reads as empty.
+    // Throws Unreadable when the store is there but cannot be read; it is then
+    // left alone for the rest of the run.
     virtual QString GetSetting(const QString &application, const QString &section,
                                const QString &key, const QString &defaultValue)
         = 0;

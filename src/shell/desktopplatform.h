@@ -2,7 +2,7 @@
 
 #include "platform.h"
 #include "qtmessagebox.h"
-#include "qtsettingsstore.h"
+#include "nativesettingsstore.h"
 #include "seededrandom.h"
 
 namespace shell {
@@ -21,7 +21,7 @@ public:
 
 private:
     QtMessageBox m_messageBox;
-    settings::QtSettingsStore m_settings;
+    settings::NativeSettingsStore m_settings;
     SeededRandom m_random;
 };
 

@@ -131,9 +131,7 @@ void Form1::appendEntry(QComboBox *list, const QString &text)
 
 void Form1::restoreList(QComboBox *list, const QString &key, void (Form1::*click)())
 {
-    const QString stored = m_platform.settingsStore().GetSetting(kApplication, Main::productName(),
-                                                                 key, QStringLiteral("0"));
-    const qint16 index = settings::toOptionIndex(stored);
+    const qint16 index = settings::toOptionIndex(storedListIndex(key));
     const int before = list->currentIndex();
     if (index != -1 && (index < 0 || index >= list->count())) {
         const QSignalBlocker blocker(list);
@@ -148,24 +146,45 @@ void Form1::restoreList(QComboBox *list, const QString &key, void (Form1::*click
         (this->*click)();
 }
 
+QString Form1::storedListIndex(const QString &key)
+{
+    const QString absent = QStringLiteral("0");
+    try {
+        return m_platform.settingsStore().GetSetting(kApplication, Main::productName(), key,
+                                                     absent);
+    } catch (const settings::Unreadable &failure) {
+        tellStoreTroubleOnce(
+            QStringLiteral("Your stored choices could not be read.\r\n\r\n%1.\r\n\r\n"
+                           "The lists start with their first entries, and the file is left as "
+                           "it is: choices you make now will not be remembered next time.")
+                .arg(failure.description()));
+        return absent;
+    }
+}
+
 void Form1::storeListIndex(const QComboBox *list, const QString &key)
 {
     const QString value = settings::fromOptionIndex(static_cast<qint16>(list->currentIndex()));
     try {
         m_platform.settingsStore().SaveSetting(kApplication, Main::productName(), key, value);
     } catch (const errors::Failure &failure) {
-        // The choice stays in effect for this run; say so once rather than
-        // losing it silently at every change.
-        if (m_saveFailureShown)
-            return;
-        m_saveFailureShown = true;
-        m_platform.messageBox().show(
+        tellStoreTroubleOnce(
             QStringLiteral("Your choice could not be saved.\r\n\r\n%1.\r\n\r\n"
                            "It stays in effect until you close the program, but it will "
                            "not be remembered next time.")
-                .arg(failure.description()),
-            errors::MsgBoxStyle::OkOnly | errors::MsgBoxStyle::Exclamation, std::nullopt);
+                .arg(failure.description()));
     }
+}
+
+// The choices stay in effect for this run whatever the store does; say so
+// once rather than at every change.
+void Form1::tellStoreTroubleOnce(const QString &message)
+{
+    if (m_storeTroubleShown)
+        return;
+    m_storeTroubleShown = true;
+    m_platform.messageBox().show(
+        message, errors::MsgBoxStyle::OkOnly | errors::MsgBoxStyle::Exclamation, std::nullopt);
 }
 
 void Form1::Combo1_Click()

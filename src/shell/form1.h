@@ -82,7 +82,9 @@ private:
     void loadMouseIcon();
     void appendEntry(QComboBox *list, const QString &text);
     void restoreList(QComboBox *list, const QString &key, void (Form1::*click)());
+    QString storedListIndex(const QString &key);
     void storeListIndex(const QComboBox *list, const QString &key);
+    void tellStoreTroubleOnce(const QString &message);
     void pointerOverButton();
     void pointerOverBackground();
     void applyPointer();
@@ -93,7 +95,7 @@ private:
     std::unique_ptr<strobe::Form2> m_form2;
     std::optional<QCursor> m_mouseIcon;
     qint16 m_mousePointer = MousePointer::Default;
-    bool m_saveFailureShown = false;
+    bool m_storeTroubleShown = false;
 };
 
 } // namespace shell

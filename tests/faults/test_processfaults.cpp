@@ -145,6 +145,8 @@ void TestProcessFaults::twoInstancesShareTheFile()
         storm << (i % 2 ? QStringLiteral("Up") : QStringLiteral("Down"));
     QVERIFY(first.sendKeys(storm));
     QVERIFY(second.sendKeys(storm));
+    // xdotool returns once the keys are sent, not once they are handled.
+    QTRY_COMPARE_WITH_TIMEOUT(stored(home.path()), QStringLiteral("0,1"), 10000);
     QVERIFY(first.terminate());
     QVERIFY(second.terminate());
     QCOMPARE(stored(home.path()), QStringLiteral("0,1"));

@@ -1,16 +1,21 @@
 // The settings store under faults: files that are missing, empty, garbage,
-// binary or huge, and stores that cannot be written. The program keeps going,
-// says once that a choice could not be saved, and never loses what was stored.
+// binary or huge or hold other programs' data; pipes, devices, links and locks
+// at its path; stores that cannot be read or written; many programs saving at
+// once. The program keeps going, never blocks, says once what went wrong, and
+// never loses or harms what was there.
 #include "fakeplatform.h"
 #include "faultsupport.h"
 #include "form1.h"
+#include "initext.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLockFile>
 #include <QScopeGuard>
-#include <QSettings>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using faults::readBytes;
@@ -37,10 +42,50 @@ void choose(shell::Form1 &form, const char *list, int index)
     form.findChild<QComboBox *>(QLatin1String(list))->setCurrentIndex(index);
 }
 
+// What a file at path is, and when it last changed: equal before and after
+// means it was not touched (not even rewritten with the same bytes).
+QByteArray identity(const QString &path)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return "absent";
+    return QByteArray::number(quint64(info.st_ino)) + ' ' + QByteArray::number(info.st_mode, 8)
+           + ' ' + QByteArray::number(qint64(info.st_mtim.tv_nsec))
+           + QByteArray::number(qint64(info.st_mtim.tv_sec));
+}
+
+int modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                   : -1;
+}
+
+// Form_Load must come back at once whatever sits at the settings path.
+bool loadsPromptly(shell::Form1 &form)
+{
+    QElapsedTimer timer;
+    timer.start();
+    form.Form_Load();
+    return timer.elapsed() < 1000;
+}
+
+// The pid of a process that has ended, for a lock left behind by a killed program.
+qint64 deadPid()
+{
+    QByteArray out;
+    faults::runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")}, &out);
+    return out.trimmed().toLongLong();
+}
+
+enum class AtPath { Fifo, Folder, DeviceLink, DanglingLink, FifoLink };
+enum class AtLock { Stale, Live, Folder, Fifo };
 enum class Unwritable { ReadOnlyFileSystem, FolderIsFile, FullDisk };
 
 } // namespace
 
+Q_DECLARE_METATYPE(AtPath)
+Q_DECLARE_METATYPE(AtLock)
 Q_DECLARE_METATYPE(Unwritable)
 
 class TestSettingsFaults final : public QObject
@@ -48,66 +93,263 @@ class TestSettingsFaults final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void badStoreFile_data();
-    void badStoreFile();
+    void storeFileKeptByteForByte_data();
+    void storeFileKeptByteForByte();
+    void notAFileAtThePath_data();
+    void notAFileAtThePath();
+    void locks_data();
+    void locks();
+    void linksAndModes();
+    void unreadableStore();
     void unwritableStore_data();
     void unwritableStore();
+    void tenProgramsSaveAtOnce();
 };
 
-void TestSettingsFaults::badStoreFile_data()
+void TestSettingsFaults::storeFileKeptByteForByte_data()
 {
+    // The file before; the choices restored from it; the file after the style
+    // is changed, and whether the original was kept aside whole.
     QTest::addColumn<bool>("present");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("speed");
+    QTest::addColumn<QByteArray>("after");
     QTest::addColumn<bool>("keptAside");
 
-    QTest::newRow("missing") << false << QByteArray() << 0 << 0 << false;
-    QTest::newRow("empty") << true << QByteArray() << 0 << 0 << false;
-    QTest::newRow("garbage") << true << faults::garbageText() << 0 << 0 << true;
+    const QByteArray fresh = storedChoices(1, 0);
+    QTest::newRow("missing") << false << QByteArray() << 0 << 0 << fresh << false;
+    QTest::newRow("empty") << true << QByteArray() << 0 << 0 << fresh << false;
+    QTest::newRow("garbage text") << true << faults::garbageText() << 0 << 0
+                                  << faults::garbageText() + '\n' + fresh << false;
+    QTest::newRow("binary") << true << faults::binaryBytes(64 * 1024) << 0 << 0 << fresh << true;
     QTest::newRow("readable values, broken line") << true << storedChoices(1, 2) + "[broken\n"
-                                                  << 1 << 2 << false;
-    QTest::newRow("binary") << true << faults::binaryBytes(64 * 1024) << 0 << 0 << true;
-    QTest::newRow("huge") << true << hugeSettingsText(storedChoices(1, 2)) << 1 << 2 << false;
+                                                  << 1 << 2 << storedChoices(0, 2) + "[broken\n"
+                                                  << false;
+    QTest::newRow("huge") << true << hugeSettingsText(storedChoices(1, 2)) << 1 << 2
+                          << hugeSettingsText(storedChoices(0, 2)) << false;
+    const QByteArray others = QByteArrayLiteral(
+        "; settings of Quarnel's programs\r\n[Painter]\r\n"
+        "position=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x6QPointF)\r\nodd line without equals\r\n"
+        "path=C:\\\\Temp\\\r\n[Lumivex%20Software]\r\n# chosen by hand\r\nCombo1 = 1\r\n"
+        "Combo2=2\r\n\r\n[Viewer]\r\nlast=\"a, b\"");
+    QByteArray othersAfter = others;
+    othersAfter.replace("Combo1 = 1", "Combo1 = 0");
+    QTest::newRow("other programs' data, CRLF, comments")
+        << true << others << 1 << 2 << othersAfter << false;
 }
 
-void TestSettingsFaults::badStoreFile()
+void TestSettingsFaults::storeFileKeptByteForByte()
 {
     QFETCH(bool, present);
     QFETCH(QByteArray, content);
     QFETCH(int, style);
     QFETCH(int, speed);
+    QFETCH(QByteArray, after);
     QFETCH(bool, keptAside);
 
     FakePlatform platform;
     const QString file = platform.settingsFile();
     if (present)
         QVERIFY(writeBytes(file, content));
+    const QByteArray before = identity(file);
 
     shell::Form1 form(platform);
     form.Form_Load();
     QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(style, speed));
+    // Choices restored as they were stored are not written again.
+    const bool holdsChoices = settings::ini::value(content, QStringLiteral("Lumivex Software"),
+                                                   QStringLiteral("Combo2"))
+                                  .has_value();
+    if (holdsChoices)
+        QCOMPARE(identity(file), before);
+
     choose(form, "Combo1", 1 - style);
     QCOMPARE(platform.box.shown.size(), 0);
-
-    // Whatever was there is either still in the store or kept aside whole.
+    QCOMPARE(readBytes(file), after);
     QCOMPARE(readBytes(file + QStringLiteral(".bad")), keptAside ? content : QByteArray());
-    QSettings reread(file, QSettings::IniFormat);
-    QCOMPARE(reread.status(), QSettings::NoError);
-    QCOMPARE(reread.value(QStringLiteral("Lumivex Software/Combo1")).toString(),
-             QString::number(1 - style));
-    QCOMPARE(reread.value(QStringLiteral("Lumivex Software/Combo2")).toString(),
-             QString::number(speed));
-    if (content.startsWith("[Other]"))
-        QCOMPARE(reread.value(QStringLiteral("Other/key0")).toString(), QString(48, u'x'));
+    QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::Hidden).size(),
+             keptAside ? 2 : 1);
 
-    // A second bad file later is kept too, beside the first.
+    // A second binary file later is kept too, beside the first.
     if (keptAside) {
-        QVERIFY(writeBytes(file, faults::garbageText()));
+        const QByteArray second = faults::binaryBytes(100);
+        QVERIFY(writeBytes(file, second));
         choose(form, "Combo2", 1);
-        QCOMPARE(readBytes(file + QStringLiteral(".bad.1")), faults::garbageText());
+        QCOMPARE(readBytes(file + QStringLiteral(".bad.1")), second);
         QCOMPARE(readBytes(file + QStringLiteral(".bad")), content);
     }
+}
+
+void TestSettingsFaults::notAFileAtThePath_data()
+{
+    QTest::addColumn<AtPath>("thing");
+    QTest::newRow("pipe") << AtPath::Fifo;
+    QTest::newRow("folder") << AtPath::Folder;
+    QTest::newRow("link to a device") << AtPath::DeviceLink;
+    QTest::newRow("dangling link") << AtPath::DanglingLink;
+    QTest::newRow("link to a pipe") << AtPath::FifoLink;
+}
+
+void TestSettingsFaults::notAFileAtThePath()
+{
+    QFETCH(AtPath, thing);
+
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    const QByteArray name = QFile::encodeName(file);
+    const QString pipe = platform.scratch.filePath(QStringLiteral("pipe"));
+    switch (thing) {
+    case AtPath::Fifo:
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        break;
+    case AtPath::Folder:
+        QVERIFY(QDir().mkpath(file));
+        break;
+    case AtPath::DeviceLink:
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), file));
+        break;
+    case AtPath::DanglingLink:
+        QVERIFY(QFile::link(platform.scratch.filePath(QStringLiteral("nowhere")), file));
+        break;
+    case AtPath::FifoLink:
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QVERIFY(QFile::link(pipe, file));
+        break;
+    }
+    const QByteArray before = identity(file);
+
+    // Neither read nor written: the lists start as with no file, and the first
+    // save says once that choices are not kept.
+    shell::Form1 form(platform);
+    QVERIFY(loadsPromptly(form));
+    QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 0));
+    choose(form, "Combo1", 1);
+    choose(form, "Combo2", 2);
+    QCOMPARE(platform.box.shown.size(), 1);
+    QVERIFY(platform.box.shown[0].prompt.contains(QStringLiteral("could not be saved")));
+    QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(1, 2));
+    QCOMPARE(identity(file), before);
+    QCOMPARE(modeOf(QStringLiteral("/dev/null")) & 0777, 0666);
+}
+
+void TestSettingsFaults::locks_data()
+{
+    QTest::addColumn<AtLock>("lock");
+    QTest::addColumn<bool>("saves");
+    QTest::newRow("left by a killed program") << AtLock::Stale << true;
+    QTest::newRow("held by a running program") << AtLock::Live << false;
+    QTest::newRow("a folder") << AtLock::Folder << false;
+    QTest::newRow("a pipe") << AtLock::Fifo << false;
+}
+
+void TestSettingsFaults::locks()
+{
+    QFETCH(AtLock, lock);
+    QFETCH(bool, saves);
+
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    const QString lockName = file + QStringLiteral(".lock");
+    QLockFile held(lockName);
+    switch (lock) {
+    case AtLock::Stale:
+        QVERIFY(writeBytes(lockName, QByteArray::number(deadPid()) + "\nlumivex\n"
+                                         + QSysInfo::machineHostName().toUtf8() + '\n'));
+        break;
+    case AtLock::Live:
+        QVERIFY(held.tryLock(0));
+        break;
+    case AtLock::Folder:
+        QVERIFY(QDir().mkpath(lockName));
+        break;
+    case AtLock::Fifo:
+        QCOMPARE(::mkfifo(QFile::encodeName(lockName).constData(), 0600), 0);
+        break;
+    }
+
+    // Each save waits a moment at most; one that cannot get the lock fails.
+    shell::Form1 form(platform);
+    QVERIFY(loadsPromptly(form));
+    choose(form, "Combo2", 2);
+    QCOMPARE(platform.box.shown.size(), saves ? 0 : 1);
+    QCOMPARE(form.speedIndex(), 2);
+    QCOMPARE(platform.storedValue(QStringLiteral("Combo2")),
+             saves ? QStringLiteral("2") : QString());
+    if (saves)
+        QVERIFY(!QFileInfo::exists(lockName));
+}
+
+void TestSettingsFaults::linksAndModes()
+{
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    const QString real = platform.scratch.filePath(QStringLiteral("dotfiles/quarnel.ini"));
+    QVERIFY(QDir().mkpath(QFileInfo(real).path()));
+    const QByteArray others = QByteArrayLiteral("[Painter]\nzoom=2\n");
+    QVERIFY(writeBytes(real, others));
+    QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    QVERIFY(QFile::link(real, file));
+
+    // A link to a file is followed: the file it leads to is updated, the link stays.
+    {
+        shell::Form1 form(platform);
+        form.Form_Load();
+        choose(form, "Combo1", 1);
+        QCOMPARE(platform.box.shown.size(), 0);
+    }
+    QCOMPARE(QFileInfo(file).symLinkTarget(), real);
+    QCOMPARE(readBytes(real), others + '\n' + storedChoices(1, 0));
+    QCOMPARE(modeOf(real), 0640);
+    QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QFileInfo(file).fileName()});
+
+    // A new file, in a folder that is not there yet, is the user's alone.
+    FakePlatform fresh;
+    const QString folder = QFileInfo(fresh.settingsFile()).path();
+    QVERIFY(QDir(folder).removeRecursively());
+    shell::Form1 form(fresh);
+    form.Form_Load();
+    QCOMPARE(fresh.storedValue(QStringLiteral("Combo1")), QStringLiteral("0"));
+    QCOMPARE(modeOf(fresh.settingsFile()), 0600);
+    QCOMPARE(modeOf(folder), 0700);
+}
+
+void TestSettingsFaults::unreadableStore()
+{
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    const QByteArray content = storedChoices(1, 2);
+    QVERIFY(writeBytes(file, content));
+    QVERIFY(QFile::setPermissions(file, {}));
+    // Root reads anything: take the rights of an ordinary user for the run.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        for (QString at = QFileInfo(file).path(); at != QDir::rootPath();
+             at = QFileInfo(at).path())
+            QVERIFY(QFile::setPermissions(at, QFileInfo(at).permissions() | QFile::ExeOther));
+        QCOMPARE(::seteuid(65534), 0);
+    }
+    const auto restore = qScopeGuard([&] {
+        if (root)
+            QCOMPARE(::seteuid(0), 0);
+    });
+
+    shell::Form1 form(platform);
+    form.Form_Load();
+    choose(form, "Combo1", 0);
+    choose(form, "Combo2", 1);
+
+    // Told once, where the file is; the lists start as with no file, and the
+    // file is left alone for the run.
+    QCOMPARE(platform.box.shown.size(), 1);
+    QVERIFY(platform.box.shown[0].prompt.contains(QStringLiteral("could not be read")));
+    QVERIFY(platform.box.shown[0].prompt.contains(QDir::toNativeSeparators(file)));
+    QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 1));
+    if (root)
+        QCOMPARE(::seteuid(0), 0);
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+    QCOMPARE(readBytes(file), content);
 }
 
 void TestSettingsFaults::unwritableStore_data()
@@ -116,15 +358,17 @@ void TestSettingsFaults::unwritableStore_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("speed");
+    QTest::addColumn<bool>("leftoverLock");
 
     QTest::newRow("read-only store")
-        << Unwritable::ReadOnlyFileSystem << storedChoices(1, 2) << 1 << 2;
+        << Unwritable::ReadOnlyFileSystem << storedChoices(1, 2) << 1 << 2 << false;
+    QTest::newRow("read-only store, lock left behind")
+        << Unwritable::ReadOnlyFileSystem << storedChoices(1, 2) << 1 << 2 << true;
     QTest::newRow("store folder is a file")
-        << Unwritable::FolderIsFile << QByteArray("not a folder\n") << 0 << 0;
-    QTest::newRow("full disk") << Unwritable::FullDisk << storedChoices(1, 2) << 1 << 2;
-    // The unreadable file cannot be kept aside, so it is not replaced either.
-    QTest::newRow("full disk, garbage store")
-        << Unwritable::FullDisk << faults::garbageText() << 0 << 0;
+        << Unwritable::FolderIsFile << QByteArray("not a folder\n") << 0 << 0 << false;
+    QTest::newRow("full disk") << Unwritable::FullDisk << storedChoices(1, 2) << 1 << 2 << false;
+    QTest::newRow("full disk, binary store")
+        << Unwritable::FullDisk << faults::binaryBytes(4096) << 0 << 0 << false;
 }
 
 void TestSettingsFaults::unwritableStore()
@@ -133,6 +377,7 @@ void TestSettingsFaults::unwritableStore()
     QFETCH(QByteArray, content);
     QFETCH(int, style);
     QFETCH(int, speed);
+    QFETCH(bool, leftoverLock);
 
     FakePlatform platform;
     const QString folder = QFileInfo(platform.settingsFile()).absolutePath();
@@ -156,6 +401,10 @@ void TestSettingsFaults::unwritableStore()
                                    QStringLiteral("lumivex-faults"), folder});
         QVERIFY(mounted);
         QVERIFY(writeBytes(intact, content));
+        if (leftoverLock)
+            QVERIFY(writeBytes(intact + QStringLiteral(".lock"),
+                               QByteArray::number(deadPid()) + "\nlumivex\n"
+                                   + QSysInfo::machineHostName().toUtf8() + '\n'));
         if (fault == Unwritable::ReadOnlyFileSystem) {
             QVERIFY(faults::runTool(QStringLiteral("mount"),
                                     {QStringLiteral("-o"), QStringLiteral("remount,ro"), folder}));
@@ -170,8 +419,11 @@ void TestSettingsFaults::unwritableStore()
 
     {
         shell::Form1 form(platform);
-        form.Form_Load();
+        QVERIFY(loadsPromptly(form));
         QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(style, speed));
+        // Restoring what is stored writes nothing, so nothing can fail yet.
+        const bool stored = !settings::ini::isBinary(content) && fault != Unwritable::FolderIsFile;
+        QCOMPARE(platform.box.shown.size(), stored ? 0 : 1);
         // The user goes on choosing; every save fails, one message says so.
         choose(form, "Combo1", 1 - style);
         choose(form, "Combo2", speed == 2 ? 1 : 2);
@@ -185,6 +437,38 @@ void TestSettingsFaults::unwritableStore()
     QCOMPARE(readBytes(intact), content);
     if (fault != Unwritable::FolderIsFile)
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), before);
+}
+
+void TestSettingsFaults::tenProgramsSaveAtOnce()
+{
+    // Ten programs save their own key ten times each into one file. Each save
+    // keeps everyone else's keys, none fails, and none holds its program up.
+    FakePlatform platform;
+    const QString folder = QFileInfo(platform.settingsFile()).path();
+    QList<QProcess *> programs;
+    const auto cleanup = qScopeGuard([&] { qDeleteAll(programs); });
+    for (int i = 0; i < 10; ++i) {
+        programs.append(new QProcess);
+        programs.last()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        programs.last()->start(QStringLiteral(SETTINGS_HAMMER),
+                               {folder, QStringLiteral("Key%1").arg(i), QStringLiteral("10")});
+    }
+    qint64 longest = 0;
+    for (QProcess *program : programs) {
+        QVERIFY(program->waitForFinished(60000));
+        const QList<QByteArray> result = program->readAllStandardOutput().trimmed().split(' ');
+        QCOMPARE(result.size(), 2);
+        QCOMPARE(result[1], QByteArray("0"));
+        longest = qMax(longest, result[0].toLongLong());
+    }
+    qInfo("longest save with ten programs saving: %lld ms", longest);
+    QVERIFY2(longest < 5000, "a save hung its program");
+    const QByteArray text = readBytes(platform.settingsFile());
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(settings::ini::value(text, QStringLiteral("Lumivex Software"),
+                                      QStringLiteral("Key%1").arg(i)),
+                 QStringLiteral("1"));
+    QVERIFY(!QFileInfo::exists(platform.settingsFile() + QStringLiteral(".lock")));
 }
 
 QTEST_MAIN(TestSettingsFaults)

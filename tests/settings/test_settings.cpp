@@ -1,6 +1,7 @@
 #include "failure.h"
+#include "inifilestore.h"
+#include "initext.h"
 #include "optionindex.h"
-#include "qtsettingsstore.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,7 +14,12 @@ class TestSettings : public QObject
 private Q_SLOTS:
     void convertsStoredIndex_data();
     void convertsStoredIndex();
+    void editKeepsEveryOtherByte_data();
+    void editKeepsEveryOtherByte();
+    void readsValueAsWritten_data();
+    void readsValueAsWritten();
     void fileLayoutIsTheConventionalOne();
+    void relativeConfigHomeIsIgnored();
     void saveThatCannotReachTheDiskFails();
 };
 
@@ -49,15 +55,96 @@ void TestSettings::convertsStoredIndex()
     }
 }
 
+void TestSettings::editKeepsEveryOtherByte_data()
+{
+    // Combo1 set to 1 in the text before; the text after.
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("empty") << QByteArray() << QByteArray("[Lumivex%20Software]\nCombo1=1\n");
+    QTest::newRow("value replaced, blanks kept")
+        << QByteArray("[Lumivex%20Software]\nCombo1 =  0  \nCombo2=2\n")
+        << QByteArray("[Lumivex%20Software]\nCombo1 =  1\nCombo2=2\n");
+    QTest::newRow("CRLF, comments, odd lines")
+        << QByteArray("; mine\r\n[Lumivex%20Software]\r\nCombo2=2\r\n# note\r\nodd line\r\n\r\n"
+                      "[Other]\r\nx=@Variant(\\0\\0\\0\\x7f)\r\n")
+        << QByteArray("; mine\r\n[Lumivex%20Software]\r\nCombo2=2\r\n# note\r\nodd line\r\n"
+                      "Combo1=1\r\n\r\n[Other]\r\nx=@Variant(\\0\\0\\0\\x7f)\r\n");
+    QTest::newRow("section added after a last line without break")
+        << QByteArray("[Other]\nposition=@Invalid()")
+        << QByteArray("[Other]\nposition=@Invalid()\n"
+                      "\n[Lumivex%20Software]\nCombo1=1\n");
+    QTest::newRow("continuation does not swallow the header")
+        << QByteArray("[Other]\npath=C:\\\n[Lumivex%20Software]\nCombo1=0\n")
+        << QByteArray("[Other]\npath=C:\\\n[Lumivex%20Software]\nCombo1=1\n");
+    QTest::newRow("the assignment that is read is the one changed")
+        << QByteArray(
+               "[Lumivex%20Software]\nCombo1=0\n[B]\nCombo1=5\n[Lumivex%20Software]\nCombo1=2\n")
+        << QByteArray(
+               "[Lumivex%20Software]\nCombo1=0\n[B]\nCombo1=5\n[Lumivex%20Software]\nCombo1=1\n");
+    QTest::newRow("key in another section only")
+        << QByteArray("[B]\nCombo1=5\n")
+        << QByteArray("[B]\nCombo1=5\n\n[Lumivex%20Software]\nCombo1=1\n");
+}
+
+void TestSettings::editKeepsEveryOtherByte()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    const QString section = QStringLiteral("Lumivex Software");
+    const QString key = QStringLiteral("Combo1");
+    const QByteArray edited = settings::ini::withValue(before, section, key, QStringLiteral("1"));
+    QCOMPARE(edited, after);
+    QCOMPARE(settings::ini::value(edited, section, key), QStringLiteral("1"));
+}
+
+void TestSettings::readsValueAsWritten_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QVariant>("expected"); // no value when nothing is stored
+    QTest::newRow("plain") << QByteArray("[Lumivex%20Software]\nCombo2=2\n")
+                           << QVariant(QStringLiteral("2"));
+    QTest::newRow("quoted") << QByteArray("[Lumivex%20Software]\nCombo2=\" 1\"\n")
+                            << QVariant(QStringLiteral(" 1"));
+    QTest::newRow("typed by another program")
+        << QByteArray("[Lumivex%20Software]\nCombo2=@Invalid()\n")
+        << QVariant(QStringLiteral("@Invalid()"));
+    QTest::newRow("section written unescaped")
+        << QByteArray("[Lumivex Software]\nCombo2=1\n") << QVariant(QStringLiteral("1"));
+    QTest::newRow("commented out")
+        << QByteArray("[Lumivex%20Software]\n;Combo2=1\n") << QVariant();
+    QTest::newRow("other section") << QByteArray("[Other]\nCombo2=1\n") << QVariant();
+}
+
+void TestSettings::readsValueAsWritten()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QVariant, expected);
+    const auto value
+        = settings::ini::value(text, QStringLiteral("Lumivex Software"), QStringLiteral("Combo2"));
+    QCOMPARE(value ? QVariant(*value) : QVariant(), expected);
+}
+
 void TestSettings::fileLayoutIsTheConventionalOne()
 {
     QTemporaryDir dir;
-    settings::QtSettingsStore store(dir.path());
+    settings::IniFileStore store(dir.path());
     store.SaveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"),
                       QStringLiteral("Combo2"), settings::fromOptionIndex(-1));
     QFile file(dir.filePath(QStringLiteral("Quarnel.conf")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().trimmed(), QByteArray("[Lumivex%20Software]\nCombo2=-1"));
+}
+
+void TestSettings::relativeConfigHomeIsIgnored()
+{
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    QCOMPARE(settings::IniFileStore().location(QStringLiteral("Quarnel")),
+             home.filePath(QStringLiteral(".config/Quarnel.conf")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("elsewhere"))));
+    QCOMPARE(settings::IniFileStore().location(QStringLiteral("Quarnel")),
+             home.filePath(QStringLiteral("elsewhere/Quarnel.conf")));
 }
 
 void TestSettings::saveThatCannotReachTheDiskFails()
@@ -68,7 +155,7 @@ void TestSettings::saveThatCannotReachTheDiskFails()
     QFile file(blocked);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    settings::QtSettingsStore store(blocked);
+    settings::IniFileStore store(blocked);
     QVERIFY_THROWS_EXCEPTION(errors::Failure,
                              store.SaveSetting(QStringLiteral("Quarnel"),
                                                QStringLiteral("Lumivex Software"),

@@ -40,12 +40,13 @@ void CountingStore::SaveSetting(const QString &application, const QString &secti
 
 void FakePlatform::storeValue(const QString &key, const QString &value)
 {
-    QSettings file(settingsFile(), QSettings::IniFormat);
-    file.setValue(QStringLiteral("Lumivex Software/") + key, value);
+    store.real.SaveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"), key,
+                           value);
 }
 
 QString FakePlatform::storedValue(const QString &key) const
 {
+    // An independent reader: what any QSettings program sharing the file sees.
     QSettings file(settingsFile(), QSettings::IniFormat);
     return file.value(QStringLiteral("Lumivex Software/") + key).toString();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "fakemessagebox.h"
+#include "inifilestore.h"
 #include "platform.h"
-#include "qtsettingsstore.h"
 
 #include <QTemporaryDir>
 #include <QUrl>
@@ -19,7 +19,7 @@ public:
     void SaveSetting(const QString &application, const QString &section, const QString &key,
                      const QString &value) override;
 
-    settings::QtSettingsStore real;
+    settings::IniFileStore real;
     int saves = 0;
 };
 

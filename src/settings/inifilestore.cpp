@@ -1,0 +1,136 @@
+#include "inifilestore.h"
+
+#include "initext.h"
+#include "savelock.h"
+#include "settingsfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <utility>
+
+namespace settings {
+
+namespace {
+
+constexpr int kOptimisticRounds = 8;
+
+using file::Contents;
+
+QString userConfigFolder()
+{
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (QDir::isAbsolutePath(configured))
+        return configured;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+errors::Failure saveFailure(const QString &path, const QString &why)
+{
+    return errors::Failure(
+        QStringLiteral("Cannot write the settings to %1: %2").arg(native(path), why));
+}
+
+QString freeName(const QString &base)
+{
+    QString name = base;
+    for (int n = 1; QFileInfo(name).exists() || QFileInfo(name).isSymLink(); ++n)
+        name = base + QLatin1Char('.') + QString::number(n);
+    return name;
+}
+
+// The text to save: the current file with the one value changed.
+QByteArray edited(const Contents &current, const QString &path, const QString &section,
+                  const QString &key, const QString &value)
+{
+    QByteArray text;
+    switch (current.kind) {
+    case Contents::Kind::Missing:
+        break;
+    case Contents::Kind::Regular:
+        text = current.bytes;
+        // Bytes that cannot be settings are kept whole under a name of their own.
+        if (ini::isBinary(text)) {
+            file::replace(freeName(path + QStringLiteral(".bad")), text);
+            text.clear();
+        }
+        break;
+    case Contents::Kind::Irregular:
+        throw saveFailure(path, QStringLiteral("it is not a regular file"));
+    case Contents::Kind::Unreadable:
+        throw saveFailure(path, current.error);
+    }
+    return ini::withValue(text, section, key, value);
+}
+
+} // namespace
+
+IniFileStore::IniFileStore(QString folder)
+    : m_folder(folder.isEmpty() ? userConfigFolder() : std::move(folder))
+{}
+
+QString IniFileStore::location(const QString &application) const
+{
+    return QDir(m_folder).filePath(application + QStringLiteral(".conf"));
+}
+
+QString IniFileStore::GetSetting(const QString &application, const QString &section,
+                                 const QString &key, const QString &defaultValue)
+{
+    const QString path = location(application);
+    const Contents contents = file::read(path);
+    if (contents.kind == Contents::Kind::Unreadable) {
+        m_unreadable.insert(path);
+        throw Unreadable(QStringLiteral("The settings in %1 cannot be read: %2")
+                             .arg(native(path), contents.error));
+    }
+    if (contents.kind != Contents::Kind::Regular || ini::isBinary(contents.bytes))
+        return defaultValue;
+    return ini::value(contents.bytes, section, key).value_or(defaultValue);
+}
+
+void IniFileStore::SaveSetting(const QString &application, const QString &section,
+                               const QString &key, const QString &value)
+{
+    const QString path = location(application);
+    if (m_unreadable.contains(path))
+        throw saveFailure(path,
+                          QStringLiteral("the file could not be read, so it is left as it is"));
+    const auto unchanged = [&](const Contents &contents) {
+        return contents.kind == Contents::Kind::Regular && !ini::isBinary(contents.bytes)
+               && ini::value(contents.bytes, section, key) == value;
+    };
+    if (unchanged(file::read(path)))
+        return;
+
+    const QString target = file::writableTarget(path);
+    // The new file is written and flushed before the lock is taken, so the
+    // lock is held only to check that nobody changed the file meanwhile and to
+    // rename: others saving at the same time wait a moment at most. Should
+    // others keep changing it, the last round holds the lock throughout.
+    for (int round = 0; round < kOptimisticRounds; ++round) {
+        const Contents current = file::read(target);
+        if (unchanged(current))
+            return;
+        file::Replacement replacement(target, edited(current, path, section, key, value));
+        SaveLock lock(path);
+        lock.take();
+        if (file::stamp(target) == current.stamp) {
+            replacement.commit();
+            file::flushFolderOf(target);
+            return;
+        }
+    }
+    SaveLock lock(path);
+    lock.take();
+    const Contents current = file::read(target);
+    if (!unchanged(current))
+        file::replace(target, edited(current, path, section, key, value));
+}
+
+} // namespace settings

@@ -1,0 +1,99 @@
+#include "savelock.h"
+
+#include "failure.h"
+#include "settingsfile.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
+#include <QThread>
+
+#include <utility>
+
+namespace settings {
+
+namespace {
+
+// Other programs hold the lock for a moment; one held longer belongs to a
+// program that hangs, and waiting on it would freeze the window.
+constexpr int kWaitMs = 250;
+constexpr int kPollMs = 2;
+
+QByteArray lockContents()
+{
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return QByteArray::number(QCoreApplication::applicationPid()) + '\n' + program.toUtf8() + '\n'
+           + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n'
+           + QSysInfo::bootUniqueId() + '\n';
+}
+
+errors::Failure lockFailure(const QString &settingsFile, const QString &why)
+{
+    return errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
+                               .arg(QDir::toNativeSeparators(settingsFile), why));
+}
+
+} // namespace
+
+SaveLock::SaveLock(QString settingsFile)
+    : m_settingsFile(std::move(settingsFile))
+    , m_name(m_settingsFile + QStringLiteral(".lock"))
+{}
+
+SaveLock::~SaveLock()
+{
+    if (m_created)
+        QFile::remove(m_name);
+}
+
+void SaveLock::take()
+{
+    // QLockFile reads a lock it meets to learn its owner; it must never meet
+    // a pipe or a device there.
+    const QString native = QDir::toNativeSeparators(m_name);
+    if (!file::isAbsentOrPlainFile(m_name)
+        || !file::isAbsentOrPlainFile(m_name + QStringLiteral(".rmlock")))
+        throw lockFailure(m_settingsFile, QStringLiteral("%1 is not a lock file").arg(native));
+    const QDeadlineTimer deadline(kWaitMs);
+    while (!tryTake()) {
+        if (deadline.hasExpired() && !m_createError.isEmpty())
+            throw lockFailure(m_settingsFile,
+                              QStringLiteral("its lock file %1 cannot be created: %2")
+                                  .arg(native, m_createError));
+        if (deadline.hasExpired())
+            throw lockFailure(
+                m_settingsFile,
+                QStringLiteral("another program holds its lock file %1").arg(native));
+        QThread::msleep(kPollMs);
+    }
+}
+
+bool SaveLock::tryTake()
+{
+    QFile lock(m_name);
+    if (lock.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        m_created = true;
+        const QByteArray contents = lockContents();
+        if (lock.write(contents) == contents.size() && lock.flush())
+            return true;
+        throw lockFailure(m_settingsFile,
+                          QStringLiteral("its lock file %1 cannot be written: %2")
+                              .arg(QDir::toNativeSeparators(m_name), lock.errorString()));
+    }
+    // Gone again already, or never made: the next try tells which.
+    m_createError = lock.errorString();
+    if (!QFileInfo::exists(m_name))
+        return false;
+    m_createError.clear();
+    // Held: QLockFile knows whether its owner has ended, and takes it over if so.
+    m_takenOver.emplace(m_name);
+    if (m_takenOver->tryLock(0))
+        return true;
+    m_takenOver.reset();
+    return false;
+}
+
+} // namespace settings

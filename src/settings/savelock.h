@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+
+#include <optional>
+
+namespace settings {
+
+// The lock that programs sharing a settings file hold while they replace it:
+// the file <settings file>.lock in QLockFile's format, so that QSettings in
+// other programs honours it. Unlike QLockFile it is taken without a flush to
+// disk, so holding it costs no wait for the disk; a stale lock left by a
+// program that ended is taken over through QLockFile.
+class SaveLock final
+{
+public:
+    explicit SaveLock(QString settingsFile);
+    ~SaveLock();
+    Q_DISABLE_COPY_MOVE(SaveLock)
+
+    // Takes the lock, waiting a quarter of a second at most. Throws
+    // errors::Failure when it is held all that time, or cannot be taken.
+    void take();
+
+private:
+    bool tryTake();
+
+    QString m_settingsFile;
+    QString m_name;
+    QString m_createError;
+    bool m_created = false;
+    std::optional<QLockFile> m_takenOver;
+};
+
+} // namespace settings

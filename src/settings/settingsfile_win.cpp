@@ -1,0 +1,121 @@
+#include "settingsfile.h"
+
+#include "failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <windows.h>
+
+// Windows has no pipes or devices to meet at a path in the user's folders, so
+// Qt's file classes serve; the replacing rename is the system's own.
+namespace settings::file {
+
+namespace {
+
+constexpr qint64 kMaxSize = 256 * 1024 * 1024;
+
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+QByteArray stamp(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    return QByteArray::number(info.size()) + ':'
+           + QByteArray::number(info.lastModified().toMSecsSinceEpoch()) + ':'
+           + QByteArray::number(info.metadataChangeTime().toMSecsSinceEpoch());
+}
+
+bool makeFolder(const QString &folder)
+{
+    return QDir().mkpath(folder);
+}
+
+bool isAbsentOrPlainFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return !info.isSymLink() && (!info.exists() || info.isFile());
+}
+
+void flushFolderOf(const QString &)
+{
+    // MOVEFILE_WRITE_THROUGH has made the rename durable already.
+}
+
+Contents read(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    if (!info.isFile())
+        return {Contents::Kind::Irregular, {}, {}, {}};
+    if (info.size() > kMaxSize)
+        return {Contents::Kind::Unreadable, {}, QStringLiteral("the file is too large"), {}};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {Contents::Kind::Unreadable, {}, file.errorString(), {}};
+    const QByteArray before = stamp(path);
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {Contents::Kind::Unreadable, {}, file.errorString(), {}};
+    return {Contents::Kind::Regular, bytes, {}, before};
+}
+
+QString writableTarget(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return path;
+    if (!info.isFile())
+        throw errors::Failure(QStringLiteral("%1 is not a settings file").arg(native(path)));
+    if (!info.isWritable())
+        throw errors::Failure(QStringLiteral("%1 is read-only").arg(native(path)));
+    return info.isSymLink() ? info.canonicalFilePath() : path;
+}
+
+Replacement::Replacement(QString target, const QByteArray &bytes)
+    : m_target(std::move(target))
+{
+    const QFileInfo info(m_target);
+    makeFolder(info.absolutePath());
+    m_temporary = info.dir().filePath(QStringLiteral(".%1.%2").arg(
+        info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
+    QFile file(m_temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size()
+        || !file.flush()) {
+        const QString why = file.errorString();
+        file.remove();
+        m_temporary.clear();
+        throw errors::Failure(
+            QStringLiteral("Cannot write the settings to %1: %2").arg(native(m_target), why));
+    }
+}
+
+Replacement::~Replacement()
+{
+    if (!m_temporary.isEmpty())
+        QFile::remove(m_temporary);
+}
+
+void Replacement::commit()
+{
+    const std::wstring from = QDir::toNativeSeparators(m_temporary).toStdWString();
+    const std::wstring to = QDir::toNativeSeparators(m_target).toStdWString();
+    if (!MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw errors::Failure(QStringLiteral("Cannot write the settings to %1: error %2")
+                                  .arg(native(m_target))
+                                  .arg(GetLastError()));
+    }
+    m_temporary.clear();
+}
+
+} // namespace settings::file
