@@ -1,12 +1,22 @@
 #!/bin/bash
-# check-package.sh <build-dir> <scratch-dir>
+# check-package.sh <build-dir> <scratch-dir> <source-dir>
 # Packs the build with cpack, unpacks the .deb with dpkg -x and checks the
-# installed files, the desktop entry, the metainfo and that the program starts.
+# installed files, the desktop entry, the metainfo, the documents and that the
+# program starts. Then builds the package from the source twice as the README
+# does (Release) and checks that lintian finds nothing and that the two .deb
+# files are the same byte for byte.
 set -u
 build=$1
 scratch=$2
+source=$3
 id=com.quarnel.Lumivex
 failures=0
+
+# File times in the package and in the resources rcc compiles in come from
+# the last commit, as Debian's builds take them from the changelog.
+SOURCE_DATE_EPOCH=$(git -C "$source" log -1 --format=%ct 2>/dev/null) \
+    || SOURCE_DATE_EPOCH=$(stat -c %Y "$source/NEWS")
+export SOURCE_DATE_EPOCH
 
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
@@ -29,7 +39,8 @@ grep -q '^ Depends: .*libqt6gui6' "$scratch/info.txt" || fail "depends names Qt 
 
 dpkg -x "$deb" "$scratch/root" || { echo "FAIL: dpkg -x" >&2; exit 1; }
 root=$scratch/root/usr
-for f in bin/lumivex share/applications/$id.desktop share/metainfo/$id.metainfo.xml; do
+for f in bin/lumivex share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+    share/man/man1/lumivex.1.gz share/doc/lumivex/copyright share/doc/lumivex/changelog.gz; do
     [ -f "$root/$f" ] && pass "$f" || fail "missing $f"
 done
 [ -x "$root/bin/lumivex" ] || fail "bin/lumivex is not executable"
@@ -58,6 +69,18 @@ appstreamcli validate --no-net "$metainfo" >"$scratch/appstream.log" 2>&1 \
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" \
     || fail "metainfo launches the desktop entry"
 grep -qi 'photosensitiv' "$metainfo" || fail "metainfo carries the photosensitivity warning"
+
+# The copyright file carries LICENSE word for word, and the changelog made
+# from NEWS starts with the version being packaged.
+doc=$root/share/doc/lumivex
+[ "$(sed -n 's/^Copyright: //p' "$doc/copyright")" = "$(sed -n 's/^Copyright (c) //p' "$source/LICENSE")" ] \
+    && pass "copyright holder as in LICENSE" || fail "copyright file names another holder than LICENSE"
+awk '/^License: /{text = ""; next} {text = text $0 "\n"} END {printf "%s", text}' "$doc/copyright" \
+    | sed 's/^ //; s/^\.$//' | diff -u <(sed -n '/^Copyright (c) /,$p' "$source/LICENSE" | sed 1,2d) - \
+    && pass "licence text as in LICENSE" || fail "licence text in the copyright file differs from LICENSE"
+version=$(dpkg-deb -f "$deb" Version)
+zcat "$doc/changelog.gz" | head -n1 | grep -q "^lumivex ($version) " \
+    && pass "changelog starts with $version" || fail "NEWS has no entry for version $version"
 
 # The installed program starts: offscreen, scratch settings, and an xdg-open
 # that only records, so no browser can open.
@@ -91,6 +114,41 @@ else
     wait "$pid"
     fail "installed program exited early with status $?"
     cat "$scratch/run.log" >&2
+fi
+
+# The package as the README builds it, twice in the same folder. The sanitized
+# test run packs a sanitized program above and leaves this to the plain run.
+release_package() { # <n>: builds into $scratch/release, packs into $scratch/release-<n>
+    rm -rf "$scratch/release"
+    { cmake -S "$source" -B "$scratch/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMIVEX_TESTS=OFF \
+        && cmake --build "$scratch/release" \
+        && cpack --config "$scratch/release/CPackConfig.cmake" -B "$scratch/release-$1"; } \
+        >"$scratch/release-$1.log" 2>&1 || { cat "$scratch/release-$1.log" >&2; return 1; }
+    ls "$scratch/release-$1"/*.deb
+}
+if grep -Eiq '^LUMIVEX_SANITIZERS:BOOL=(on|1|yes|true|y)$' "$build/CMakeCache.txt"; then
+    echo "skipped: release package (checked by the unsanitized run)"
+elif ! deb1=$(release_package 1) || ! deb2=$(release_package 2); then
+    fail "release build"
+else
+    if cmp -s "$deb1" "$deb2"; then
+        pass "two release builds give the same .deb"
+    else
+        fail "two release builds differ"
+        diff <(dpkg-deb -c "$deb1") <(dpkg-deb -c "$deb2") >&2
+        diff <(dpkg-deb -I "$deb1" md5sums) <(dpkg-deb -I "$deb2" md5sums) >&2
+    fi
+    # Info tags are shown but pass. One of them, hardening-no-fortify-functions,
+    # is expected: the program is built with _FORTIFY_SOURCE, but the compiler
+    # proves its few read and memcpy calls safe and links no checked variant.
+    if lintian --fail-on error,warning --display-info "$deb1" >"$scratch/lintian.log" 2>&1; then
+        pass "lintian: no errors or warnings"
+    else
+        fail "lintian"
+    fi
+    grep -v '^running with root privileges' "$scratch/lintian.log"
+    readelf -d "$scratch/release/lumivex" | grep -q BIND_NOW \
+        && pass "program binds at start-up (relro, now)" || fail "program is not linked with -z now"
 fi
 
 if [ "$failures" -ne 0 ]; then
