@@ -22,7 +22,7 @@ QString userConfigFolder()
     const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (QDir::isAbsolutePath(configured))
         return configured;
-    return QDir::homePath() + QStringLiteral("/.config");
+    return file::homeFolder() + QStringLiteral("/.config");
 }
 
 QString native(const QString &path)
@@ -36,36 +36,20 @@ errors::Failure saveFailure(const QString &path, const QString &why)
         QStringLiteral("Cannot write the settings to %1: %2").arg(native(path), why));
 }
 
-QString freeName(const QString &base)
-{
-    QString name = base;
-    for (int n = 1; QFileInfo(name).exists() || QFileInfo(name).isSymLink(); ++n)
-        name = base + QLatin1Char('.') + QString::number(n);
-    return name;
-}
-
 // The text to save: the current file with the one value changed.
 QByteArray edited(const Contents &current, const QString &path, const QString &section,
                   const QString &key, const QString &value)
 {
-    QByteArray text;
     switch (current.kind) {
     case Contents::Kind::Missing:
-        break;
     case Contents::Kind::Regular:
-        text = current.bytes;
-        // Bytes that cannot be settings are kept whole under a name of their own.
-        if (ini::isBinary(text)) {
-            file::replace(freeName(path + QStringLiteral(".bad")), text);
-            text.clear();
-        }
         break;
     case Contents::Kind::Irregular:
         throw saveFailure(path, QStringLiteral("it is not a regular file"));
     case Contents::Kind::Unreadable:
         throw saveFailure(path, current.error);
     }
-    return ini::withValue(text, section, key, value);
+    return ini::withValue(current.bytes, section, key, value);
 }
 
 } // namespace
@@ -79,17 +63,28 @@ QString IniFileStore::location(const QString &application) const
     return QDir(m_folder).filePath(application + QStringLiteral(".conf"));
 }
 
+// Start-up reads each setting in turn; a big file is read from disk once.
+file::Contents IniFileStore::readKnown(const QString &path)
+{
+    const QByteArray stamp = file::stamp(path);
+    if (stamp.isEmpty() || stamp != m_known.stamp || path != m_knownPath) {
+        m_known = file::read(path);
+        m_knownPath = path;
+    }
+    return m_known;
+}
+
 QString IniFileStore::GetSetting(const QString &application, const QString &section,
                                  const QString &key, const QString &defaultValue)
 {
     const QString path = location(application);
-    const Contents contents = file::read(path);
+    const Contents contents = readKnown(path);
     if (contents.kind == Contents::Kind::Unreadable) {
         m_unreadable.insert(path);
         throw Unreadable(QStringLiteral("The settings in %1 cannot be read: %2")
                              .arg(native(path), contents.error));
     }
-    if (contents.kind != Contents::Kind::Regular || ini::isBinary(contents.bytes))
+    if (contents.kind != Contents::Kind::Regular)
         return defaultValue;
     return ini::value(contents.bytes, section, key).value_or(defaultValue);
 }
@@ -102,10 +97,10 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
         throw saveFailure(path,
                           QStringLiteral("the file could not be read, so it is left as it is"));
     const auto unchanged = [&](const Contents &contents) {
-        return contents.kind == Contents::Kind::Regular && !ini::isBinary(contents.bytes)
+        return contents.kind == Contents::Kind::Regular
                && ini::value(contents.bytes, section, key) == value;
     };
-    if (unchanged(file::read(path)))
+    if (unchanged(readKnown(path)))
         return;
 
     const QString target = file::writableTarget(path);

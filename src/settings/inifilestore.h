@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settingsfile.h"
 #include "settingsstore.h"
 
 #include <QSet>
@@ -26,7 +27,11 @@ public:
     QString location(const QString &application) const;
 
 private:
+    file::Contents readKnown(const QString &path);
+
     QString m_folder;
+    QString m_knownPath;
+    file::Contents m_known;     // the file as last read, with its stamp
     QSet<QString> m_unreadable; // files that could not be read: never written in this run
 };
 

@@ -1,5 +1,7 @@
 #include "initext.h"
 
+#include <QByteArrayView>
+
 namespace settings::ini {
 
 namespace {
@@ -43,6 +45,33 @@ qsizetype trimBlanks(const QByteArray &text, qsizetype from, qsizetype to)
     return to;
 }
 
+// Searches stay inside the line, so that the whole text is read once.
+qsizetype indexInLine(const QByteArray &text, char c, qsizetype from, qsizetype to)
+{
+    const qsizetype at = QByteArrayView(text).sliced(from, to - from).indexOf(c);
+    return at < 0 ? -1 : from + at;
+}
+
+qsizetype lastIndexInLine(const QByteArray &text, char c, qsizetype from, qsizetype to)
+{
+    const qsizetype at = QByteArrayView(text).sliced(from, to - from).lastIndexOf(c);
+    return at < 0 ? -1 : from + at;
+}
+
+// The end of the value that starts at begin: a quoted value ends with its
+// closing quote, any other at a comment (";") or the end of the line; blanks
+// before either are not part of it.
+qsizetype valueEnd(const QByteArray &text, qsizetype begin, qsizetype lineEnd)
+{
+    if (begin < lineEnd && text[begin] == '"') {
+        const qsizetype close = indexInLine(text, '"', begin + 1, lineEnd);
+        if (close >= 0)
+            return close + 1;
+    }
+    const qsizetype comment = indexInLine(text, ';', begin, lineEnd);
+    return trimBlanks(text, begin, comment < 0 ? lineEnd : comment);
+}
+
 // Section and key names are stored percent-encoded ("Lumivex%20Software").
 QString decodedName(const QByteArray &raw)
 {
@@ -54,42 +83,47 @@ QByteArray encodedName(const QString &name)
     return name.toUtf8().toPercentEncoding("", "");
 }
 
-// Where a key's value stands, and where its section ends.
+// Where a key's value stands, and where new keys of its section go.
 struct Place
 {
-    std::optional<qsizetype> sectionEnd; // the line after the section's last entry
+    std::optional<qsizetype> newKeyAt; // after the section's last entry
     std::optional<Line> assignment;
     qsizetype valueBegin = 0;
+    qsizetype valueEnd = 0;
 };
 
 Place locate(const QByteArray &text, const QString &section, const QString &key)
 {
     Place place;
     bool inSection = false;
-    for (qsizetype at = 0; at < text.size();) {
+    // A byte-order mark before the first line is no part of it.
+    qsizetype at = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (at < text.size()) {
         const Line line = lineAt(text, at);
         at = line.next;
         const qsizetype first = skipBlanks(text, line.begin, line.end);
         if (first == line.end || text[first] == ';' || text[first] == '#')
             continue;
         if (text[first] == '[') {
-            const qsizetype close = text.lastIndexOf(']', line.end - 1);
+            const qsizetype close = lastIndexInLine(text, ']', first, line.end);
             const qsizetype nameEnd = close > first ? close : line.end;
             inSection = decodedName(text.mid(first + 1, nameEnd - first - 1)) == section;
             if (inSection)
-                place.sectionEnd = line.next;
+                place.newKeyAt = line.next;
             continue;
         }
         if (!inSection)
             continue;
-        place.sectionEnd = line.next;
-        const qsizetype equals = text.indexOf('=', first);
-        if (equals < 0 || equals >= line.end)
-            continue;
-        if (decodedName(text.mid(first, equals - first)) != key)
+        // A line that ends in a backslash goes on in the next one for some
+        // readers: a key added there would become part of its value.
+        if (text[line.end - 1] != '\\')
+            place.newKeyAt = line.next;
+        const qsizetype equals = indexInLine(text, '=', first, line.end);
+        if (equals < 0 || decodedName(text.mid(first, equals - first)) != key)
             continue;
         place.assignment = line;
         place.valueBegin = skipBlanks(text, equals + 1, line.end);
+        place.valueEnd = valueEnd(text, place.valueBegin, line.end);
     }
     return place;
 }
@@ -103,18 +137,13 @@ QByteArray lineBreakOf(const QByteArray &text)
 
 } // namespace
 
-bool isBinary(const QByteArray &text)
-{
-    return text.contains('\0');
-}
-
 std::optional<QString> value(const QByteArray &text, const QString &section, const QString &key)
 {
     const Place place = locate(text, section, key);
     if (!place.assignment)
         return std::nullopt;
     qsizetype begin = place.valueBegin;
-    qsizetype end = trimBlanks(text, begin, place.assignment->end);
+    qsizetype end = place.valueEnd;
     if (end - begin >= 2 && text[begin] == '"' && text[end - 1] == '"') {
         ++begin;
         --end;
@@ -127,15 +156,14 @@ QByteArray withValue(const QByteArray &text, const QString &section, const QStri
 {
     const Place place = locate(text, section, key);
     const QByteArray stored = value.toUtf8();
-    if (place.assignment) {
-        QByteArray edited = text;
-        return edited.replace(place.valueBegin, place.assignment->end - place.valueBegin, stored);
-    }
+    QByteArray edited = text;
+    if (place.assignment)
+        return edited.replace(place.valueBegin, place.valueEnd - place.valueBegin, stored);
     const QByteArray lineBreak = lineBreakOf(text);
     QByteArray added = encodedName(key) + '=' + stored + lineBreak;
     qsizetype at = text.size();
-    if (place.sectionEnd) {
-        at = *place.sectionEnd;
+    if (place.newKeyAt) {
+        at = *place.newKeyAt;
     } else {
         added.prepend('[' + encodedName(section) + ']' + lineBreak);
         if (!text.isEmpty())
@@ -144,7 +172,6 @@ QByteArray withValue(const QByteArray &text, const QString &section, const QStri
     // The line before the addition may be the last one, without a break.
     if (at > 0 && text[at - 1] != '\n')
         added.prepend(lineBreak);
-    QByteArray edited = text;
     return edited.insert(at, added);
 }
 

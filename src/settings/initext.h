@@ -10,17 +10,15 @@
 // the sections of other programs stay byte for byte as they are.
 namespace settings::ini {
 
-// Whether the bytes cannot be a settings file at all (they hold NUL bytes).
-bool isBinary(const QByteArray &text);
-
 // The text of the last assignment to key in section, as written: surrounding
-// blanks removed and one pair of double quotes taken off. Escapes and typed
-// values ("@Variant(...)") are left as they stand.
+// blanks and a trailing comment (";") removed and one pair of double quotes
+// taken off. Escapes and typed values ("@Variant(...)") are left as they stand.
+// Bytes that are not text are lines like any other.
 std::optional<QString> value(const QByteArray &text, const QString &section, const QString &key);
 
-// text with key in section set to value: the line value() reads is rewritten
-// in place, or the key is added at the end of the section, or the section at
-// the end of the text. Everything else is kept.
+// text with key in section set to value: the value that value() reads is
+// rewritten in place, or the key is added after the section's last entry, or the
+// section at the end of the text. Everything else is kept.
 QByteArray withValue(const QByteArray &text, const QString &section, const QString &key,
                      const QString &value);
 

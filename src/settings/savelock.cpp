@@ -21,6 +21,8 @@ namespace {
 // program that hangs, and waiting on it would freeze the window.
 constexpr int kWaitMs = 250;
 constexpr int kPollMs = 2;
+// A lock holds a few short lines.
+constexpr qint64 kMaxLockSize = 4096;
 
 QByteArray lockContents()
 {
@@ -54,15 +56,11 @@ void SaveLock::take()
     // QLockFile reads a lock it meets to learn its owner; it must never meet
     // a pipe or a device there.
     const QString native = QDir::toNativeSeparators(m_name);
-    if (!file::isAbsentOrPlainFile(m_name)
-        || !file::isAbsentOrPlainFile(m_name + QStringLiteral(".rmlock")))
+    if (!file::isAbsentOrSmallFile(m_name, kMaxLockSize)
+        || !file::isAbsentOrSmallFile(m_name + QStringLiteral(".rmlock"), kMaxLockSize))
         throw lockFailure(m_settingsFile, QStringLiteral("%1 is not a lock file").arg(native));
     const QDeadlineTimer deadline(kWaitMs);
     while (!tryTake()) {
-        if (deadline.hasExpired() && !m_createError.isEmpty())
-            throw lockFailure(m_settingsFile,
-                              QStringLiteral("its lock file %1 cannot be created: %2")
-                                  .arg(native, m_createError));
         if (deadline.hasExpired())
             throw lockFailure(
                 m_settingsFile,
@@ -73,21 +71,16 @@ void SaveLock::take()
 
 bool SaveLock::tryTake()
 {
-    QFile lock(m_name);
-    if (lock.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    // Created with its contents in one step: a program killed while taking
+    // it leaves no empty lock that others would wait on.
+    QString error;
+    if (file::createWhole(m_name, lockContents(), &error)) {
         m_created = true;
-        const QByteArray contents = lockContents();
-        if (lock.write(contents) == contents.size() && lock.flush())
-            return true;
-        throw lockFailure(m_settingsFile,
-                          QStringLiteral("its lock file %1 cannot be written: %2")
-                              .arg(QDir::toNativeSeparators(m_name), lock.errorString()));
+        return true;
     }
-    // Gone again already, or never made: the next try tells which.
-    m_createError = lock.errorString();
-    if (!QFileInfo::exists(m_name))
-        return false;
-    m_createError.clear();
+    if (!error.isEmpty())
+        throw lockFailure(m_settingsFile, QStringLiteral("its lock file %1 cannot be created: %2")
+                                              .arg(QDir::toNativeSeparators(m_name), error));
     // Held: QLockFile knows whether its owner has ended, and takes it over if so.
     m_takenOver.emplace(m_name);
     if (m_takenOver->tryLock(0))

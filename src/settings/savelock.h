@@ -28,7 +28,6 @@ private:
 
     QString m_settingsFile;
     QString m_name;
-    QString m_createError;
     bool m_created = false;
     std::optional<QLockFile> m_takenOver;
 };

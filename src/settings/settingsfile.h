@@ -25,11 +25,21 @@ struct Contents
 // file was not replaced or changed in between. Empty when nothing is there.
 QByteArray stamp(const QString &path);
 
-// Creates folder and the folders above it that are missing, private to the user.
+// Creates folder, private to the user, when the folder above it is there.
 bool makeFolder(const QString &folder);
 
-// Whether path names nothing, or a regular file that is no link.
-bool isAbsentOrPlainFile(const QString &path);
+// Whether path names nothing, or a regular file of at most maxSize bytes
+// that is no link.
+bool isAbsentOrSmallFile(const QString &path, qint64 maxSize);
+
+// Creates the file path holding bytes in one step, so that nobody ever sees
+// it empty or half written. Returns false, with error empty, when something
+// is at path already; false with the reason when it cannot be created.
+bool createWhole(const QString &path, const QByteArray &bytes, QString *error);
+
+// The user's home folder: $HOME when it is an absolute path, otherwise the
+// one the system's user database gives.
+QString homeFolder();
 
 // Makes a committed replacement of path durable (the rename in its folder).
 void flushFolderOf(const QString &path);
@@ -45,7 +55,9 @@ QString writableTarget(const QString &path);
 
 // A new version of the regular file target: written to a temporary file in
 // the same folder and flushed to disk when made, renamed over target by
-// commit(); flushFolderOf(target) makes the rename durable. An existing file's mode and owner are
+// commit(); flushFolderOf(target) makes the rename durable. Where the system
+// allows, the file has no name until commit(), so a program killed meanwhile
+// leaves nothing behind. An existing file's mode and owner are
 // kept; a new file is readable by its owner only. Throws errors::Failure with the reason.
 class Replacement
 {
@@ -59,6 +71,7 @@ public:
 private:
     QString m_target;
     QString m_temporary;
+    int m_unnamed = -1; // a file written without a name yet, where the system has them
 };
 
 inline void replace(const QString &target, const QByteArray &bytes)

@@ -10,8 +10,13 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace settings::file {
 
@@ -50,6 +55,15 @@ private:
     int m_fd;
 };
 
+// The kernel's own files (/proc, /sys) look regular but are no settings: they
+// can hold secrets or stand for devices.
+bool isKernelFile(int fd)
+{
+    struct statfs info = {};
+    return ::fstatfs(fd, &info) == 0
+           && (info.f_type == PROC_SUPER_MAGIC || info.f_type == SYSFS_MAGIC);
+}
+
 bool writeAll(int fd, const QByteArray &bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
@@ -74,49 +88,78 @@ QByteArray stampOf(const struct stat &info)
            + QByteArray::number(qint64(info.st_ctim.tv_nsec));
 }
 
+Contents tooLarge()
+{
+    return {Contents::Kind::Unreadable,
+            {},
+            QStringLiteral("the file is larger than %1 MiB").arg(kMaxSize >> 20),
+            {}};
+}
+
 Contents readOpened(int fd)
 {
-    Contents contents;
     struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        contents.kind = Contents::Kind::Irregular;
-        return contents;
-    }
-    if (info.st_size > kMaxSize) {
-        contents.kind = Contents::Kind::Unreadable;
-        contents.error = QStringLiteral("the file is larger than %1 MiB").arg(kMaxSize >> 20);
-        return contents;
-    }
-    contents.kind = Contents::Kind::Regular;
-    contents.stamp = stampOf(info);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || isKernelFile(fd))
+        return {Contents::Kind::Irregular, {}, {}, {}};
+    if (info.st_size > kMaxSize)
+        return tooLarge();
+    Contents contents{Contents::Kind::Regular, {}, {}, stampOf(info)};
+    contents.bytes.reserve(info.st_size);
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            contents.kind = Contents::Kind::Unreadable;
-            contents.error = reason(errno);
-            return contents;
-        }
+        if (n < 0)
+            return {Contents::Kind::Unreadable, {}, reason(errno), {}};
         if (n == 0)
             return contents;
         contents.bytes.append(buffer, n);
-        if (contents.bytes.size() > kMaxSize) {
-            contents.kind = Contents::Kind::Unreadable;
-            contents.error = QStringLiteral("the file is larger than %1 MiB").arg(kMaxSize >> 20);
-            return contents;
-        }
+        if (contents.bytes.size() > kMaxSize)
+            return tooLarge();
     }
 }
 
+// An unnamed file in folder, where the system has them (O_TMPFILE).
+int createUnnamed(const QString &folder)
+{
+#ifdef O_TMPFILE
+    if (QFileInfo::exists(QStringLiteral("/proc/self/fd")))
+        return ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                      0600);
+#endif
+    errno = EOPNOTSUPP;
+    return -1;
+}
+
 // A name beside target that no other file has.
-Descriptor createTemporary(const QString &target, QString *name)
+QString freshNameBeside(const QString &target)
 {
     const QFileInfo info(target);
+    return info.dir().filePath(QStringLiteral(".%1.%2").arg(
+        info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
+}
+
+// Gives the unnamed file fd a fresh name beside target, which is returned.
+QString nameUnnamed(int fd, const QString &target)
+{
+    const QByteArray source = "/proc/self/fd/" + QByteArray::number(fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = info.dir().filePath(QStringLiteral(".%1.%2").arg(
-            info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
+        const QString name = freshNameBeside(target);
+        if (::linkat(AT_FDCWD, source.constData(), AT_FDCWD, QFile::encodeName(name).constData(),
+                     AT_SYMLINK_FOLLOW)
+            == 0)
+            return name;
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+Descriptor createNamed(const QString &target, QString *name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = freshNameBeside(target);
         const int fd = ::open(QFile::encodeName(*name).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0 || errno != EEXIST)
@@ -126,28 +169,7 @@ Descriptor createTemporary(const QString &target, QString *name)
     return Descriptor(-1);
 }
 
-void syncFolder(const QString &folder)
-{
-    // Makes the rename itself durable; some file systems cannot, which is no failure.
-    Descriptor fd(
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
-        ::fsync(fd.get());
-}
-
 } // namespace
-
-bool makeFolder(const QString &folder)
-{
-    const QByteArray name = QFile::encodeName(folder);
-    if (::mkdir(name.constData(), 0700) == 0 || errno == EEXIST)
-        return true;
-    if (errno != ENOENT)
-        return false;
-    const QString parent = QFileInfo(folder).absolutePath();
-    return parent != folder && makeFolder(parent)
-           && (::mkdir(name.constData(), 0700) == 0 || errno == EEXIST);
-}
 
 QByteArray stamp(const QString &path)
 {
@@ -155,17 +177,67 @@ QByteArray stamp(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? stampOf(info) : QByteArray();
 }
 
+bool makeFolder(const QString &folder)
+{
+    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
+}
+
+bool isAbsentOrSmallFile(const QString &path, qint64 maxSize)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG(info.st_mode) && info.st_size <= maxSize;
+}
+
+QString homeFolder()
+{
+    const QString home = qEnvironmentVariable("HOME");
+    if (QDir::isAbsolutePath(home))
+        return home;
+    const struct passwd *user = ::getpwuid(::getuid());
+    return user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QString();
+}
+
+bool createWhole(const QString &path, const QByteArray &bytes, QString *error)
+{
+    Descriptor fd(createUnnamed(QFileInfo(path).absolutePath()));
+    if (fd.get() < 0) {
+        Descriptor plain(::open(QFile::encodeName(path).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (plain.get() < 0) {
+            *error = errno == EEXIST ? QString() : reason(errno);
+            return false;
+        }
+        if (!writeAll(plain.get(), bytes)) {
+            *error = reason(errno);
+            ::unlink(QFile::encodeName(path).constData());
+            return false;
+        }
+        return true;
+    }
+    ::fchmod(fd.get(), 0644);
+    if (!writeAll(fd.get(), bytes)) {
+        *error = reason(errno);
+        return false;
+    }
+    const QByteArray source = "/proc/self/fd/" + QByteArray::number(fd.get());
+    if (::linkat(AT_FDCWD, source.constData(), AT_FDCWD, QFile::encodeName(path).constData(),
+                 AT_SYMLINK_FOLLOW)
+        == 0)
+        return true;
+    *error = errno == EEXIST ? QString() : reason(errno);
+    return false;
+}
+
 Contents read(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
     struct stat info = {};
     if (::stat(name.constData(), &info) != 0) {
-        Contents contents;
-        if (errno != ENOENT && errno != ENOTDIR) {
-            contents.kind = Contents::Kind::Unreadable;
-            contents.error = reason(errno);
-        }
-        return contents;
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+            return {};
+        return {Contents::Kind::Unreadable, {}, reason(errno), {}};
     }
     if (!S_ISREG(info.st_mode))
         return {Contents::Kind::Irregular, {}, {}, {}};
@@ -182,17 +254,12 @@ QString writableTarget(const QString &path)
     struct stat link = {};
     if (::lstat(name.constData(), &link) != 0)
         return path;
-    struct stat info = {};
-    const bool exists = ::stat(name.constData(), &info) == 0;
-    if (!exists || !S_ISREG(info.st_mode)) {
-        throw errors::Failure(
-            QStringLiteral("%1 is %2, not a settings file")
-                .arg(native(path), !exists ? QStringLiteral("a link that leads nowhere")
-                                   : S_ISDIR(info.st_mode)  ? QStringLiteral("a folder")
-                                   : S_ISFIFO(info.st_mode) ? QStringLiteral("a pipe")
-                                   : S_ISLNK(link.st_mode)
-                                       ? QStringLiteral("a link to a device or socket")
-                                       : QStringLiteral("a device or socket")));
+    const Contents contents = read(path);
+    if (contents.kind != Contents::Kind::Regular && contents.kind != Contents::Kind::Unreadable) {
+        throw errors::Failure(QStringLiteral("%1 is %2, not a settings file")
+                                  .arg(native(path), S_ISLNK(link.st_mode)
+                                                         ? QStringLiteral("a link to no file")
+                                                         : QStringLiteral("no regular file")));
     }
     const QString target = S_ISLNK(link.st_mode) ? QFileInfo(path).canonicalFilePath() : path;
     if (::access(QFile::encodeName(target).constData(), W_OK) != 0)
@@ -204,40 +271,61 @@ QString writableTarget(const QString &path)
 Replacement::Replacement(QString target, const QByteArray &bytes)
     : m_target(std::move(target))
 {
+    const QString folder = QFileInfo(m_target).absolutePath();
     // The destructor does not run when the constructor throws.
     const auto fail = [&](const QString &what, int error) {
+        if (m_unnamed >= 0)
+            ::close(m_unnamed);
         if (!m_temporary.isEmpty())
             ::unlink(QFile::encodeName(m_temporary).constData());
         throw errors::Failure(
             QStringLiteral("Cannot %1 %2: %3").arg(what, native(m_target), reason(error)));
     };
-    if (!makeFolder(QFileInfo(m_target).absolutePath()))
+    if (!makeFolder(folder))
         fail(QStringLiteral("create the folder of"), errno);
-    Descriptor fd = createTemporary(m_target, &m_temporary);
-    if (fd.get() < 0) {
+    struct stat existing = {};
+    const bool replaces = ::stat(QFile::encodeName(m_target).constData(), &existing) == 0;
+    const auto fill = [&](int fd) {
+        if (replaces) {
+            // Only root can give the file back to its owner; others own what they write.
+            if (::geteuid() == 0) [[maybe_unused]]
+                const int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
+            ::fchmod(fd, existing.st_mode & 07777);
+        }
+        return writeAll(fd, bytes) && ::fsync(fd) == 0;
+    };
+    m_unnamed = createUnnamed(folder);
+    if (m_unnamed >= 0) {
+        if (!fill(m_unnamed))
+            fail(QStringLiteral("write the settings to"), errno);
+        return;
+    }
+    Descriptor named = createNamed(m_target, &m_temporary);
+    if (named.get() < 0) {
         const int error = errno;
         m_temporary.clear();
         fail(QStringLiteral("write the settings beside"), error);
     }
-    struct stat existing = {};
-    if (::stat(QFile::encodeName(m_target).constData(), &existing) == 0) {
-        // Only root can give the file back to its owner; others own what they write.
-        if (::geteuid() == 0) [[maybe_unused]]
-            const int owned = ::fchown(fd.get(), existing.st_uid, existing.st_gid);
-        ::fchmod(fd.get(), existing.st_mode & 07777);
-    }
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0)
+    if (!fill(named.get()) || ::close(named.release()) != 0)
         fail(QStringLiteral("write the settings to"), errno);
 }
 
 Replacement::~Replacement()
 {
+    if (m_unnamed >= 0)
+        ::close(m_unnamed);
     if (!m_temporary.isEmpty())
         ::unlink(QFile::encodeName(m_temporary).constData());
 }
 
 void Replacement::commit()
 {
+    if (m_unnamed >= 0) {
+        m_temporary = nameUnnamed(m_unnamed, m_target);
+        if (m_temporary.isEmpty())
+            throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
+                                      .arg(native(m_target), reason(errno)));
+    }
     if (::rename(QFile::encodeName(m_temporary).constData(),
                  QFile::encodeName(m_target).constData())
         != 0) {
@@ -249,15 +337,11 @@ void Replacement::commit()
 
 void flushFolderOf(const QString &path)
 {
-    syncFolder(QFileInfo(path).absolutePath());
-}
-
-bool isAbsentOrPlainFile(const QString &path)
-{
-    struct stat info = {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return errno == ENOENT;
-    return S_ISREG(info.st_mode);
+    // Makes the rename itself durable; some file systems cannot, which is no failure.
+    Descriptor fd(::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0)
+        ::fsync(fd.get());
 }
 
 } // namespace settings::file

@@ -36,13 +36,33 @@ QByteArray stamp(const QString &path)
 
 bool makeFolder(const QString &folder)
 {
-    return QDir().mkpath(folder);
+    return QDir(folder).exists() || QDir().mkdir(folder);
 }
 
-bool isAbsentOrPlainFile(const QString &path)
+bool isAbsentOrSmallFile(const QString &path, qint64 maxSize)
 {
     const QFileInfo info(path);
-    return !info.isSymLink() && (!info.exists() || info.isFile());
+    return !info.isSymLink() && (!info.exists() || (info.isFile() && info.size() <= maxSize));
+}
+
+bool createWhole(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *error = QFileInfo::exists(path) ? QString() : file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        *error = file.errorString();
+        file.remove();
+        return false;
+    }
+    return true;
+}
+
+QString homeFolder()
+{
+    return QDir::homePath();
 }
 
 void flushFolderOf(const QString &)
@@ -85,7 +105,7 @@ Replacement::Replacement(QString target, const QByteArray &bytes)
     : m_target(std::move(target))
 {
     const QFileInfo info(m_target);
-    makeFolder(info.absolutePath());
+    QDir().mkpath(info.absolutePath());
     m_temporary = info.dir().filePath(QStringLiteral(".%1.%2").arg(
         info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
     QFile file(m_temporary);

@@ -63,7 +63,7 @@ void TestSettings::editKeepsEveryOtherByte_data()
     QTest::newRow("empty") << QByteArray() << QByteArray("[Lumivex%20Software]\nCombo1=1\n");
     QTest::newRow("value replaced, blanks kept")
         << QByteArray("[Lumivex%20Software]\nCombo1 =  0  \nCombo2=2\n")
-        << QByteArray("[Lumivex%20Software]\nCombo1 =  1\nCombo2=2\n");
+        << QByteArray("[Lumivex%20Software]\nCombo1 =  1  \nCombo2=2\n");
     QTest::newRow("CRLF, comments, odd lines")
         << QByteArray("; mine\r\n[Lumivex%20Software]\r\nCombo2=2\r\n# note\r\nodd line\r\n\r\n"
                       "[Other]\r\nx=@Variant(\\0\\0\\0\\x7f)\r\n")
@@ -81,6 +81,14 @@ void TestSettings::editKeepsEveryOtherByte_data()
                "[Lumivex%20Software]\nCombo1=0\n[B]\nCombo1=5\n[Lumivex%20Software]\nCombo1=2\n")
         << QByteArray(
                "[Lumivex%20Software]\nCombo1=0\n[B]\nCombo1=5\n[Lumivex%20Software]\nCombo1=1\n");
+    QTest::newRow("comment after the value kept")
+        << QByteArray("[Lumivex%20Software]\nCombo1=0 ; by hand\n")
+        << QByteArray("[Lumivex%20Software]\nCombo1=1 ; by hand\n");
+    QTest::newRow("new key not after a line that goes on")
+        << QByteArray("[Lumivex%20Software]\nCombo2=1\nx=y\\\n")
+        << QByteArray("[Lumivex%20Software]\nCombo2=1\nCombo1=1\nx=y\\\n");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[Lumivex%20Software]\nCombo1=0\n")
+                                     << QByteArray("\xEF\xBB\xBF[Lumivex%20Software]\nCombo1=1\n");
     QTest::newRow("key in another section only")
         << QByteArray("[B]\nCombo1=5\n")
         << QByteArray("[B]\nCombo1=5\n\n[Lumivex%20Software]\nCombo1=1\n");
@@ -110,6 +118,8 @@ void TestSettings::readsValueAsWritten_data()
         << QVariant(QStringLiteral("@Invalid()"));
     QTest::newRow("section written unescaped")
         << QByteArray("[Lumivex Software]\nCombo2=1\n") << QVariant(QStringLiteral("1"));
+    QTest::newRow("comment after the value")
+        << QByteArray("[Lumivex%20Software]\nCombo2=2 ;note\n") << QVariant(QStringLiteral("2"));
     QTest::newRow("commented out")
         << QByteArray("[Lumivex%20Software]\n;Combo2=1\n") << QVariant();
     QTest::newRow("other section") << QByteArray("[Other]\nCombo2=1\n") << QVariant();
