@@ -14,10 +14,12 @@
 #include "optionindex.h"
 #include "platform.h"
 #include "report.h"
+#include "screenreader.h"
 #include "settingsstore.h"
 #include "skinframework.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -46,6 +48,7 @@ Form1::Form1(Platform &platform, QWidget *parent)
     , m_platform(platform)
 {
     m_ui->setupUi(this);
+    describeForScreenReaders();
     setFixedSize(size());
     // Designer files hold whole point sizes only; the buttons use 11.25 pt.
     for (QPushButton *button : {m_ui->PushButton1, m_ui->PushButton2}) {
@@ -72,6 +75,22 @@ Form1::Form1(Platform &platform, QWidget *parent)
     connect(m_ui->PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(m_ui->PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     m_ui->Combo1->setFocus();
+}
+
+void Form1::describeForScreenReaders()
+{
+    layouts::announceAsWindow(*this);
+    layouts::announceList(
+        *m_ui->Combo1, m_ui->Frame3->title(),
+        QStringLiteral("The strobe's colours: Classic Strobe Light flashes black and white, "
+                       "Random Colors cycles through six colours."));
+    layouts::announceList(
+        *m_ui->Combo2, m_ui->Frame4->title(),
+        QStringLiteral("How fast the strobe changes colour: Slow, Medium or Fast."));
+    m_ui->PushButton1->setAccessibleDescription(
+        QStringLiteral("Tells how to stop the strobe and how to contact us."));
+    m_ui->PushButton2->setAccessibleDescription(
+        QStringLiteral("Flashes the whole screen until you press Escape."));
 }
 
 Form1::~Form1() = default;
@@ -243,6 +262,10 @@ void Form1::PushButton2_MouseMove()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress
+        && (watched == m_ui->PushButton1 || watched == m_ui->PushButton2))
+        return pressedWithEnter(static_cast<QPushButton *>(watched),
+                                *static_cast<QKeyEvent *>(event));
     // A move that a child ignored travels on to its parents; each handler
     // answers only for moves over its own widget.
     if (event->type() == QEvent::MouseMove
@@ -260,6 +283,17 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             PushButton2_MouseMove();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool Form1::pressedWithEnter(QPushButton *button, const QKeyEvent &key)
+{
+    // Qt leaves Enter to a dialog's default button; here it presses the button
+    // that has the focus, as Space does, and no button is a default one.
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter)
+        return false;
+    if (!key.isAutoRepeat())
+        button->click();
+    return true;
 }
 
 void Form1::PushButton1_Click()

@@ -8,6 +8,8 @@
 #include <optional>
 
 class QComboBox;
+class QKeyEvent;
+class QPushButton;
 
 namespace Ui {
 class Form1;
@@ -78,6 +80,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void describeForScreenReaders();
+    bool pressedWithEnter(QPushButton *button, const QKeyEvent &key);
     QString programFile(const QString &name) const;
     void loadMouseIcon();
     void appendEntry(QComboBox *list, const QString &text);

@@ -2,6 +2,7 @@
 #include "ui_form2.h"
 
 #include "intervaltimer.h"
+#include "screenreader.h"
 #include "virtualkey.h"
 
 #include <QBackingStore>
@@ -20,6 +21,11 @@ StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
 {
     m_ui->setupUi(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
+    // What a screen reader says when the strobe takes the focus.
+    layouts::announceAsWindow(*this);
+    setAccessibleName(QStringLiteral("Lumivex strobe light, press Escape to exit"));
+    setAccessibleDescription(
+        QStringLiteral("The whole screen flashes until you press Escape to exit."));
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The hint keeps a box of its own so that it stays readable on every colour.
     QLabel *label = m_ui->Label1;
