@@ -125,10 +125,28 @@ void Form1::Form_Load()
 
 void Form1::showCentred()
 {
-    const QScreen *where = screen();
-    const QRect area = where->availableGeometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    centreFrame();
+    // A window manager adds its frame only once the window is shown.
+    m_centringFrame = true;
     show();
+}
+
+void Form1::centreFrame()
+{
+    const QRect area = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size();
+    const QPoint topLeft(area.x() + (area.width() - frame.width()) / 2,
+                         area.y() + (area.height() - frame.height()) / 2);
+    move(topLeft);
+}
+
+void Form1::moveEvent(QMoveEvent *event)
+{
+    if (m_centringFrame && frameGeometry().size() != size()) {
+        m_centringFrame = false;
+        centreFrame();
+    }
+    QWidget::moveEvent(event);
 }
 
 void Form1::loadMouseIcon()

@@ -46,7 +46,8 @@ public:
 
     // The start-up sequence; runs once, before the window is shown.
     void Form_Load();
-    // Shows the window centred on its screen.
+    // Shows the window centred on its screen's free area, its window manager's
+    // frame included.
     void showCentred();
 
     void Combo1_Click();
@@ -78,9 +79,11 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void describeForScreenReaders();
+    void centreFrame();
     bool pressedWithEnter(QPushButton *button, const QKeyEvent &key);
     QString programFile(const QString &name) const;
     void loadMouseIcon();
@@ -98,6 +101,7 @@ private:
     std::optional<QCursor> m_mouseIcon;
     qint16 m_mousePointer = MousePointer::Default;
     bool m_saveFailureShown = false;
+    bool m_centringFrame = false;
 };
 
 } // namespace shell

@@ -7,13 +7,31 @@
 
 #include <QBackingStore>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QWindow>
 
 namespace strobe {
 
+namespace {
+
+// X11 window managers disagree on what may cover a full-screen window: some
+// keep other programs' always-on-top windows above it, some their panels. On
+// X11 the strobe therefore bypasses the window manager, which leaves nothing
+// managed above it; elsewhere it asks to stay on top.
+Qt::WindowFlags strobeFlags()
+{
+    const Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint;
+    if (QGuiApplication::platformName() == u"xcb")
+        return flags | Qt::X11BypassWindowManagerHint;
+    return flags | Qt::WindowStaysOnTopHint;
+}
+
+} // namespace
+
 StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+    : QWidget(nullptr, strobeFlags())
     , m_ui(std::make_unique<Ui::Form2>())
     , m_timer1(new IntervalTimer(this))
     , m_onKeyDown(std::move(onKeyDown))
@@ -114,6 +132,17 @@ void StrobeWindow::keyPressEvent(QKeyEvent *event)
     // The handler may unload the window, which lets go of the handler.
     const KeyHandler handler = m_onKeyDown;
     handler(keyCode, shiftState(event->modifiers()));
+}
+
+bool StrobeWindow::event(QEvent *event)
+{
+    // Without a window manager to give the focus back, a window manager's
+    // shortcut could leave Escape going to a window hidden behind the strobe;
+    // so the strobe keeps the keyboard until it closes (closing releases it).
+    if (event->type() == QEvent::WindowActivate
+        && windowFlags().testFlag(Qt::X11BypassWindowManagerHint) && windowHandle())
+        windowHandle()->setKeyboardGrabEnabled(true);
+    return QWidget::event(event);
 }
 
 bool StrobeWindow::focusNextPrevChild(bool)

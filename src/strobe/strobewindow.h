@@ -46,6 +46,7 @@ public:
     void detach();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool focusNextPrevChild(bool next) override;

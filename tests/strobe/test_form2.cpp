@@ -253,6 +253,7 @@ void TestForm2::coversTheScreen()
     showStrobe();
     QWidget *window = m_form->window();
     QVERIFY(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QVERIFY(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QCOMPARE(window->geometry(), QGuiApplication::primaryScreen()->geometry());
     // A screen reader announces a window that says how to leave it.
     QAccessibleInterface *announced = QAccessible::queryAccessibleInterface(window);
