@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QWindow>
 
 namespace shell {
 
@@ -129,6 +130,23 @@ void Form1::showCentred()
     // A window manager adds its frame only once the window is shown.
     m_centringFrame = true;
     show();
+    if (QWindow *window = windowHandle()) {
+        m_pixelRatio = window->devicePixelRatio();
+        connect(window, &QWindow::screenChanged, this, &Form1::keepSizeOnScreen,
+                Qt::UniqueConnection);
+    }
+}
+
+void Form1::keepSizeOnScreen()
+{
+    // On X11 a window keeps its size in device pixels when it moves to a
+    // monitor of another scale, which would cut the layout off or leave it in
+    // a corner; the window takes its layout's size in the new monitor's pixels.
+    QWindow *window = windowHandle();
+    if (!window || window->devicePixelRatio() == m_pixelRatio)
+        return;
+    m_pixelRatio = window->devicePixelRatio();
+    window->resize(minimumSize());
 }
 
 void Form1::centreFrame()

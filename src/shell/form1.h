@@ -84,6 +84,7 @@ protected:
 private:
     void describeForScreenReaders();
     void centreFrame();
+    void keepSizeOnScreen();
     bool pressedWithEnter(QPushButton *button, const QKeyEvent &key);
     QString programFile(const QString &name) const;
     void loadMouseIcon();
@@ -102,6 +103,7 @@ private:
     qint16 m_mousePointer = MousePointer::Default;
     bool m_saveFailureShown = false;
     bool m_centringFrame = false;
+    qreal m_pixelRatio = 1.0;
 };
 
 } // namespace shell
