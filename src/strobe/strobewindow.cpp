@@ -5,12 +5,15 @@
 #include "screenreader.h"
 #include "virtualkey.h"
 
+#include <QApplication>
 #include <QBackingStore>
 #include <QCloseEvent>
-#include <QGuiApplication>
+#include <QCursor>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
-#include <QWindow>
+#include <QScreen>
+#include <QTimer>
 
 namespace strobe {
 
@@ -23,7 +26,7 @@ namespace {
 Qt::WindowFlags strobeFlags()
 {
     const Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint;
-    if (QGuiApplication::platformName() == u"xcb")
+    if (QApplication::platformName() == u"xcb")
         return flags | Qt::X11BypassWindowManagerHint;
     return flags | Qt::WindowStaysOnTopHint;
 }
@@ -136,13 +139,32 @@ void StrobeWindow::keyPressEvent(QKeyEvent *event)
 
 bool StrobeWindow::event(QEvent *event)
 {
-    // Without a window manager to give the focus back, a window manager's
-    // shortcut could leave Escape going to a window hidden behind the strobe;
-    // so the strobe keeps the keyboard until it closes (closing releases it).
-    if (event->type() == QEvent::WindowActivate
-        && windowFlags().testFlag(Qt::X11BypassWindowManagerHint) && windowHandle())
-        windowHandle()->setKeyboardGrabEnabled(true);
+    // No window manager gives a bypassing window the focus back. When one
+    // hands it to another window (a shortcut, a new window), Escape would go
+    // to a window hidden behind the strobe, so the strobe takes the focus
+    // back; not when the user works on another monitor (the pointer is
+    // there), nor while the program shows a box, nor when closing.
+    if (event->type() == QEvent::WindowDeactivate && bypassesWindowManager() && m_onKeyDown)
+        QTimer::singleShot(0, this, [this] {
+            if (m_onKeyDown && isVisible() && !isActiveWindow()
+                && !QApplication::activeModalWidget()
+                && QGuiApplication::screenAt(QCursor::pos()) == screen())
+                activateWindow();
+        });
     return QWidget::event(event);
+}
+
+void StrobeWindow::mousePressEvent(QMouseEvent *event)
+{
+    // A click on the strobe brings the keyboard back to it.
+    if (bypassesWindowManager() && !isActiveWindow())
+        activateWindow();
+    QWidget::mousePressEvent(event);
+}
+
+bool StrobeWindow::bypassesWindowManager() const
+{
+    return windowFlags().testFlag(Qt::X11BypassWindowManagerHint);
 }
 
 bool StrobeWindow::focusNextPrevChild(bool)
