@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include <QMessageLogContext>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,13 @@ QList<HeldMessage> *s_held = nullptr;
 void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type == QtFatalMsg) {
-        const QByteArray line = noDisplayLine(DisplayEnvironment::current()).toLocal8Bit();
+        // Qt names a plugin it could not find in a warning before the fatal message.
+        QString everything = text;
+        for (const HeldMessage &held : std::as_const(*s_held))
+            everything += u'\n' + held.text;
+        const QByteArray line
+            = noDisplayLine(DisplayEnvironment::current(), missingPluginIn(everything))
+                  .toLocal8Bit();
         std::fprintf(stderr, "%s\n", line.constData());
         std::fflush(stdout);
         std::fflush(stderr);
@@ -117,17 +124,27 @@ DisplayEnvironment DisplayEnvironment::current()
             qEnvironmentVariable("QT_QPA_PLATFORM")};
 }
 
-QString noDisplayLine(const DisplayEnvironment &environment)
+QString missingPluginIn(const QString &fatalMessage)
+{
+    static const QRegularExpression notFound(
+        QStringLiteral("Could not find the Qt platform plugin \"([^\"]+)\""));
+    return notFound.match(fatalMessage).captured(1);
+}
+
+QString noDisplayLine(const DisplayEnvironment &environment, const QString &missingPlugin)
 {
     QString reason;
-    if (!environment.platform.isEmpty())
+    if (missingPlugin == u"wayland")
+        reason = QStringLiteral("Qt's Wayland support is not installed (Debian: qt6-wayland)");
+    else if (!missingPlugin.isEmpty())
+        reason = QStringLiteral("Qt's \"%1\" platform plugin is not installed").arg(missingPlugin);
+    else if (!environment.platform.isEmpty())
         reason = QStringLiteral("Qt's \"%1\" platform could not be started")
                      .arg(environment.platform);
     else if (environment.display.isEmpty() && environment.waylandDisplay.isEmpty())
         reason = QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
     else if (environment.display.isEmpty())
-        reason = QStringLiteral("the Wayland display \"%1\" could not be opened (Qt's Wayland "
-                                "support is in the qt6-wayland package)")
+        reason = QStringLiteral("the Wayland display \"%1\" could not be opened")
                      .arg(environment.waylandDisplay);
     else
         reason

@@ -33,8 +33,12 @@ struct DisplayEnvironment
     static DisplayEnvironment current();
 };
 
-// The one line printed when no display could be opened.
-QString noDisplayLine(const DisplayEnvironment &environment);
+// The one line printed when no display could be opened; missingPlugin names
+// a Qt platform plugin that is not installed at all, if that was the cause.
+QString noDisplayLine(const DisplayEnvironment &environment, const QString &missingPlugin = {});
+
+// The platform plugin that Qt's fatal message says it could not find, if any.
+QString missingPluginIn(const QString &fatalMessage);
 
 // While it lives, Qt's messages are held back, and a fatal one (Qt could not
 // open a display and would abort with a core dump) prints noDisplayLine and

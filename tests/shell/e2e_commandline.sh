@@ -55,6 +55,18 @@ for entry in "${cases[@]}"; do
     echo "$name: $(cat "$scratch/nodisplay.err")"
 done
 
+# A Wayland-only session without Qt's Wayland plugin (a copy of the program
+# whose qt.conf points at plugins without it) names the missing package.
+mkdir -p "$scratch/noway/plugins/platforms"
+cp "$program" "$scratch/noway/lumivex"
+printf '[Paths]\nPlugins=%s\n' "$scratch/noway/plugins" >"$scratch/noway/qt.conf"
+program=$scratch/noway/lumivex
+run noway XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=wayland-0 --
+[[ $status == 1 ]] && grep -q 'qt6-wayland' "$scratch/noway.err" \
+    || fail "without the Wayland plugin: status $status: $(cat "$scratch/noway.err")"
+echo "no Wayland plugin: $(cat "$scratch/noway.err")"
+program=$build/lumivex
+
 # With a display, plain arguments change nothing and unknown options are named.
 if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
     cat >"$scratch/window.sh" <<SH

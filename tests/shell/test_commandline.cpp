@@ -64,23 +64,24 @@ void TestCommandLine::noDisplayLine_data()
     QTest::addColumn<QString>("display");
     QTest::addColumn<QString>("wayland");
     QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("fatal");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("nothing set") << ""
-                                 << ""
-                                 << ""
-                                 << "neither DISPLAY nor WAYLAND_DISPLAY is set";
-    QTest::newRow("X display") << ":7"
-                               << ""
-                               << ""
-                               << "the X display \":7\" could not be opened";
-    QTest::newRow("Wayland only") << ""
-                                  << "wayland-3"
-                                  << ""
-                                  << "the Wayland display \"wayland-3\" could not be opened";
-    QTest::newRow("platform asked for") << ":7"
-                                        << ""
-                                        << "wayland"
-                                        << "Qt's \"wayland\" platform could not be started";
+    const QString loadFailed = u"Could not load the Qt platform plugin \"xcb\" in \"\" even "
+                               u"though it was found.\n"_s;
+    const QString notFound = u"Could not find the Qt platform plugin \"wayland\" in \"\"\nThis "
+                             u"application failed to start because no Qt platform plugin could "
+                             u"be initialized.\n"_s;
+    QTest::newRow("nothing set") << u""_s << u""_s << u""_s << loadFailed
+                                 << u"neither DISPLAY nor WAYLAND_DISPLAY is set"_s;
+    QTest::newRow("X display") << u":7"_s << u""_s << u""_s << loadFailed
+                               << u"the X display \":7\" could not be opened"_s;
+    QTest::newRow("Wayland only") << u""_s << u"wayland-3"_s << u""_s << loadFailed
+                                  << u"the Wayland display \"wayland-3\" could not be opened"_s;
+    QTest::newRow("platform asked for") << u":7"_s << u""_s << u"wayland"_s << loadFailed
+                                        << u"Qt's \"wayland\" platform could not be started"_s;
+    QTest::newRow("no Wayland support")
+        << u""_s << u"wayland-0"_s << u""_s << notFound
+        << u"Qt's Wayland support is not installed (Debian: qt6-wayland)"_s;
 }
 
 void TestCommandLine::noDisplayLine()
@@ -88,8 +89,10 @@ void TestCommandLine::noDisplayLine()
     QFETCH(QString, display);
     QFETCH(QString, wayland);
     QFETCH(QString, platform);
+    QFETCH(QString, fatal);
     QFETCH(QString, reason);
-    const QString line = shell::noDisplayLine({display, wayland, platform});
+    const QString line
+        = shell::noDisplayLine({display, wayland, platform}, shell::missingPluginIn(fatal));
     QVERIFY2(line.startsWith(u"lumivex: Lumivex needs a graphical display, and "),
              qPrintable(line));
     QVERIFY2(line.contains(reason), qPrintable(line));
