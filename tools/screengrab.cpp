@@ -3,8 +3,10 @@
 //
 //   screengrab out.png [x y w h]
 //   screengrab --pixel x y [x y ...]     prints #rrggbb per point
+//   screengrab --colours [x y w h]       prints "#rrggbb count" per colour seen
 #include <QGuiApplication>
 #include <QImage>
+#include <QMap>
 #include <QPixmap>
 #include <QScreen>
 #include <QTextStream>
@@ -23,8 +25,27 @@ int main(int argc, char *argv[])
             out << QColor(image.pixel(args[i].toInt(), args[i + 1].toInt())).name() << '\n';
         return 0;
     }
+    if (!args.isEmpty() && args.first() == QStringLiteral("--colours")) {
+        const QImage image
+            = (args.size() >= 5 ? screen->grabWindow(0, args[1].toInt(), args[2].toInt(),
+                                                     args[3].toInt(), args[4].toInt())
+                                : screen->grabWindow(0))
+                  .toImage()
+                  .convertToFormat(QImage::Format_RGB32);
+        QMap<QRgb, qint64> counts;
+        for (int y = 0; y < image.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                ++counts[line[x] | 0xff000000u];
+        }
+        QTextStream out(stdout);
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            out << QColor(it.key()).name() << ' ' << it.value() << '\n';
+        return 0;
+    }
     if (args.isEmpty()) {
-        std::fputs("usage: screengrab out.png [x y w h] | --pixel x y ...\n", stderr);
+        std::fputs("usage: screengrab out.png [x y w h] | --pixel x y ... | --colours [x y w h]\n",
+                   stderr);
         return 2;
     }
     QPixmap shot = args.size() >= 5 ? screen->grabWindow(0, args[1].toInt(), args[2].toInt(),

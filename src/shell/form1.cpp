@@ -14,13 +14,16 @@
 #include "optionindex.h"
 #include "platform.h"
 #include "report.h"
+#include "screenreader.h"
 #include "settingsstore.h"
 #include "skinframework.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QWindow>
 
 namespace shell {
 
@@ -46,6 +49,7 @@ Form1::Form1(Platform &platform, QWidget *parent)
     , m_platform(platform)
 {
     m_ui->setupUi(this);
+    describeForScreenReaders();
     setFixedSize(size());
     // Designer files hold whole point sizes only; the buttons use 11.25 pt.
     for (QPushButton *button : {m_ui->PushButton1, m_ui->PushButton2}) {
@@ -72,6 +76,22 @@ Form1::Form1(Platform &platform, QWidget *parent)
     connect(m_ui->PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(m_ui->PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     m_ui->Combo1->setFocus();
+}
+
+void Form1::describeForScreenReaders()
+{
+    layouts::announceAsWindow(*this);
+    layouts::announceList(
+        *m_ui->Combo1, m_ui->Frame3->title(),
+        QStringLiteral("The strobe's colours: Classic Strobe Light flashes black and white, "
+                       "Random Colors cycles through six colours."));
+    layouts::announceList(
+        *m_ui->Combo2, m_ui->Frame4->title(),
+        QStringLiteral("How fast the strobe changes colour: Slow, Medium or Fast."));
+    m_ui->PushButton1->setAccessibleDescription(
+        QStringLiteral("Tells how to stop the strobe and how to contact us."));
+    m_ui->PushButton2->setAccessibleDescription(
+        QStringLiteral("Flashes the whole screen until you press Escape."));
 }
 
 Form1::~Form1() = default;
@@ -106,10 +126,45 @@ void Form1::Form_Load()
 
 void Form1::showCentred()
 {
-    const QScreen *where = screen();
-    const QRect area = where->availableGeometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    centreFrame();
+    // A window manager adds its frame only once the window is shown.
+    m_centringFrame = true;
     show();
+    if (QWindow *window = windowHandle()) {
+        m_pixelRatio = window->devicePixelRatio();
+        connect(window, &QWindow::screenChanged, this, &Form1::keepSizeOnScreen,
+                Qt::UniqueConnection);
+    }
+}
+
+void Form1::keepSizeOnScreen()
+{
+    // On X11 a window keeps its size in device pixels when it moves to a
+    // monitor of another scale, which would cut the layout off or leave it in
+    // a corner; the window takes its layout's size in the new monitor's pixels.
+    QWindow *window = windowHandle();
+    if (!window || window->devicePixelRatio() == m_pixelRatio)
+        return;
+    m_pixelRatio = window->devicePixelRatio();
+    window->resize(minimumSize());
+}
+
+void Form1::centreFrame()
+{
+    const QRect area = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size();
+    const QPoint topLeft(area.x() + (area.width() - frame.width()) / 2,
+                         area.y() + (area.height() - frame.height()) / 2);
+    move(topLeft);
+}
+
+void Form1::moveEvent(QMoveEvent *event)
+{
+    if (m_centringFrame && frameGeometry().size() != size()) {
+        m_centringFrame = false;
+        centreFrame();
+    }
+    QWidget::moveEvent(event);
 }
 
 void Form1::loadMouseIcon()
@@ -262,6 +317,10 @@ void Form1::PushButton2_MouseMove()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress
+        && (watched == m_ui->PushButton1 || watched == m_ui->PushButton2))
+        return pressedWithEnter(static_cast<QPushButton *>(watched),
+                                *static_cast<QKeyEvent *>(event));
     // A move that a child ignored travels on to its parents; each handler
     // answers only for moves over its own widget.
     if (event->type() == QEvent::MouseMove
@@ -279,6 +338,17 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             PushButton2_MouseMove();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool Form1::pressedWithEnter(QPushButton *button, const QKeyEvent &key)
+{
+    // Qt leaves Enter to a dialog's default button; here it presses the button
+    // that has the focus, as Space does, and no button is a default one.
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter)
+        return false;
+    if (!key.isAutoRepeat())
+        button->click();
+    return true;
 }
 
 void Form1::PushButton1_Click()

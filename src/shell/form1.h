@@ -8,6 +8,8 @@
 #include <optional>
 
 class QComboBox;
+class QKeyEvent;
+class QPushButton;
 
 namespace Ui {
 class Form1;
@@ -44,7 +46,8 @@ public:
 
     // The start-up sequence; runs once, before the window is shown.
     void Form_Load();
-    // Shows the window centred on its screen.
+    // Shows the window centred on its screen's free area, its window manager's
+    // frame included.
     void showCentred();
 
     void Combo1_Click();
@@ -76,8 +79,13 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
+    void describeForScreenReaders();
+    void centreFrame();
+    void keepSizeOnScreen();
+    bool pressedWithEnter(QPushButton *button, const QKeyEvent &key);
     QString programFile(const QString &name) const;
     void loadMouseIcon();
     void appendEntry(QComboBox *list, const QString &text);
@@ -96,6 +104,8 @@ private:
     std::optional<QCursor> m_mouseIcon;
     qint16 m_mousePointer = MousePointer::Default;
     bool m_storeTroubleShown = false;
+    bool m_centringFrame = false;
+    qreal m_pixelRatio = 1.0;
 };
 
 } // namespace shell

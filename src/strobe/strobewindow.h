@@ -46,12 +46,15 @@ public:
     void detach();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
     bool focusNextPrevChild(bool next) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    bool bypassesWindowManager() const;
     bool showPrepared();
     QRect labelArea() const;
 

@@ -36,6 +36,7 @@ grep -q '^ Package: lumivex$' "$scratch/info.txt" || fail "package name"
 grep -q '^ Maintainer: .\+' "$scratch/info.txt" || fail "maintainer"
 grep -q '^ Depends: .*libqt6widgets6' "$scratch/info.txt" || fail "depends names Qt 6 Widgets"
 grep -q '^ Depends: .*libqt6gui6' "$scratch/info.txt" || fail "depends names Qt 6 Gui"
+grep -q '^ Recommends: .*qt6-wayland' "$scratch/info.txt" || fail "recommends Qt's Wayland support"
 
 dpkg -x "$deb" "$scratch/root" || { echo "FAIL: dpkg -x" >&2; exit 1; }
 root=$scratch/root/usr

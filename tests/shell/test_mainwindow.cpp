@@ -1,6 +1,9 @@
 #include "fakeplatform.h"
 #include "form1.h"
+#include "form2.h"
 
+#include <QAccessible>
+#include <QAccessibleTextInterface>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -29,6 +32,10 @@ private Q_SLOTS:
     void pointerFollowsTheMouse();
     void mouseMovesReachTheHandlers();
     void helpShowsTheInstruction();
+    void enterPressesOnlyTheFocusedButton_data();
+    void enterPressesOnlyTheFocusedButton();
+    void screenReadersHearWhatEachControlIs_data();
+    void screenReadersHearWhatEachControlIs();
     void closingEndsTheProgram();
 };
 
@@ -160,6 +167,99 @@ void TestMainWindow::helpShowsTheInstruction()
                             "https://www.quarnel.com/contact/"));
     QCOMPARE(help.style, 0);
     QVERIFY(!help.title.has_value());
+}
+
+void TestMainWindow::enterPressesOnlyTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("helpShown");
+    QTest::addColumn<bool>("strobeShown");
+    QTest::newRow("Return on Start Strobing")
+        << "PushButton2" << int(Qt::Key_Return) << false << true;
+    QTest::newRow("keypad Enter on Start Strobing")
+        << "PushButton2" << int(Qt::Key_Enter) << false << true;
+    QTest::newRow("Space on Start Strobing")
+        << "PushButton2" << int(Qt::Key_Space) << false << true;
+    QTest::newRow("Return on Help") << "PushButton1" << int(Qt::Key_Return) << true << false;
+    QTest::newRow("keypad Enter on Help") << "PushButton1" << int(Qt::Key_Enter) << true << false;
+    QTest::newRow("Return on the style list") << "Combo1" << int(Qt::Key_Return) << false << false;
+    QTest::newRow("Return on the speed list") << "Combo2" << int(Qt::Key_Return) << false << false;
+}
+
+void TestMainWindow::enterPressesOnlyTheFocusedButton()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(bool, helpShown);
+    QFETCH(bool, strobeShown);
+    FakePlatform platform;
+    shell::Form1 form(platform);
+    form.Form_Load();
+    form.showCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    for (const char *name : {"PushButton1", "PushButton2"}) {
+        QVERIFY(!child<QPushButton>(form, name)->isDefault());
+        QVERIFY(!child<QPushButton>(form, name)->autoDefault());
+    }
+    auto *target = form.findChild<QWidget *>(focus);
+    target->setFocus();
+    const Qt::KeyboardModifiers modifiers
+        = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    QTest::keyClick(target, Qt::Key(key), modifiers);
+    QCOMPARE(platform.box.shown.size(), helpShown ? 1 : 0);
+    QCOMPARE(form.form2() && form.form2()->isLoaded(), strobeShown);
+    // A held key repeats; that must not press the button again.
+    if (helpShown) {
+        QTest::simulateEvent(target, true, key, modifiers, QString(), true);
+        QCOMPARE(platform.box.shown.size(), 1);
+    }
+}
+
+void TestMainWindow::screenReadersHearWhatEachControlIs_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("accessibleName");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("main window") << "Form1" << int(QAccessible::Window) << "Lumivex Software"
+                                 << "";
+    QTest::newRow("style list") << "Combo1" << int(QAccessible::ComboBox) << "Strobe Option"
+                                << "Random Colors";
+    QTest::newRow("speed list") << "Combo2" << int(QAccessible::ComboBox) << "Speed Option"
+                                << "Fast";
+    QTest::newRow("Start Strobing")
+        << "PushButton2" << int(QAccessible::Button) << "Start Strobing"
+        << "";
+}
+
+void TestMainWindow::screenReadersHearWhatEachControlIs()
+{
+    QFETCH(QString, name);
+    QFETCH(int, role);
+    QFETCH(QString, accessibleName);
+    QFETCH(QString, value);
+    FakePlatform platform;
+    platform.storeValue(QStringLiteral("Combo1"), QStringLiteral("1"));
+    platform.storeValue(QStringLiteral("Combo2"), QStringLiteral("2"));
+    shell::Form1 form(platform);
+    form.Form_Load();
+    QWidget *widget = name == u"Form1" ? &form : form.findChild<QWidget *>(name);
+    QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(control);
+    QCOMPARE(int(control->role()), role);
+    QCOMPARE(control->text(QAccessible::Name), accessibleName);
+    if (role != QAccessible::Window)
+        QVERIFY(!control->text(QAccessible::Description).isEmpty());
+    if (role == QAccessible::ComboBox) {
+        QCOMPARE(control->text(QAccessible::Value), value);
+        QAccessibleTextInterface *text = control->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->text(0, text->characterCount()), value);
+        // The entries stay reachable as the list's child.
+        QCOMPARE(control->childCount(), 1);
+        QCOMPARE(control->child(0)->childCount(), name == u"Combo1" ? 2 : 3);
+    }
 }
 
 void TestMainWindow::closingEndsTheProgram()

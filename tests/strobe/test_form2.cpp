@@ -4,6 +4,7 @@
 #include "intervaltimer.h"
 #include "optionsource.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QScreen>
@@ -252,7 +253,13 @@ void TestForm2::coversTheScreen()
     showStrobe();
     QWidget *window = m_form->window();
     QVERIFY(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QVERIFY(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QCOMPARE(window->geometry(), QGuiApplication::primaryScreen()->geometry());
+    // A screen reader announces a window that says how to leave it.
+    QAccessibleInterface *announced = QAccessible::queryAccessibleInterface(window);
+    QCOMPARE(announced->role(), QAccessible::Window);
+    QVERIFY(announced->text(QAccessible::Name).contains(u"press Escape to exit"_s));
+    QVERIFY(announced->text(QAccessible::Description).contains(u"Escape"_s));
     QTRY_VERIFY(window->isActiveWindow());
     m_form->Timer1_Timer();
     const QImage image = window->grab().toImage();

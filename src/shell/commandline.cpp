@@ -1,0 +1,176 @@
+#include "commandline.h"
+
+#include <QMessageLogContext>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace shell {
+
+namespace {
+
+// Qt's own options that take the next argument as their value; that value is
+// never read as an option of ours.
+bool takesValue(const QString &option)
+{
+    static const QStringList withValue{QStringLiteral("platform"),
+                                       QStringLiteral("platformpluginpath"),
+                                       QStringLiteral("platformtheme"),
+                                       QStringLiteral("plugin"),
+                                       QStringLiteral("qwindowgeometry"),
+                                       QStringLiteral("geometry"),
+                                       QStringLiteral("qwindowicon"),
+                                       QStringLiteral("icon"),
+                                       QStringLiteral("qwindowtitle"),
+                                       QStringLiteral("title"),
+                                       QStringLiteral("session"),
+                                       QStringLiteral("style"),
+                                       QStringLiteral("stylesheet"),
+                                       QStringLiteral("display"),
+                                       QStringLiteral("name")};
+    QString name = option;
+    while (name.startsWith(u'-'))
+        name.remove(0, 1);
+    return withValue.contains(name);
+}
+
+struct HeldMessage
+{
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+
+QtMessageHandler s_previousHandler = nullptr;
+QList<HeldMessage> *s_held = nullptr;
+
+void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtFatalMsg) {
+        // Qt names a plugin it could not find in a warning before the fatal message.
+        QString everything = text;
+        for (const HeldMessage &held : std::as_const(*s_held))
+            everything += u'\n' + held.text;
+        const QByteArray line
+            = noDisplayLine(DisplayEnvironment::current(), missingPluginIn(everything))
+                  .toLocal8Bit();
+        std::fprintf(stderr, "%s\n", line.constData());
+        std::fflush(stdout);
+        std::fflush(stderr);
+        // Qt is half built; nothing of it may run at exit.
+        std::_Exit(1);
+    }
+    s_held->append({type, context.category, text});
+}
+
+} // namespace
+
+Request requestFor(const QStringList &arguments)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == u"--")
+            break;
+        if (argument == u"--help" || argument == u"-h")
+            return Request::Help;
+        if (argument == u"--version" || argument == u"-v")
+            return Request::Version;
+        if (argument.startsWith(u'-') && takesValue(argument))
+            ++i;
+    }
+    return Request::Window;
+}
+
+QStringList unknownOptions(const QStringList &arguments)
+{
+    QStringList unknown;
+    for (const QString &argument : arguments) {
+        if (argument == u"--")
+            break;
+        if (argument.size() > 1 && argument.startsWith(u'-'))
+            unknown.append(argument);
+    }
+    return unknown;
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "Usage: lumivex [--help | --version]\n"
+        "\n"
+        "Lumivex turns the whole screen into a strobe light. Pick a style and a speed\n"
+        "in its window and press Start Strobing; press Escape to stop.\n"
+        "\n"
+        "Warning: flashing light can trigger seizures in people with photosensitive\n"
+        "epilepsy.\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help     print this help and exit\n"
+        "  -v, --version  print the program's name and version and exit\n"
+        "\n"
+        "Lumivex takes no other arguments. Qt's own options (such as -platform xcb)\n"
+        "are understood; anything else is ignored.\n");
+}
+
+QString versionText()
+{
+    return QStringLiteral("Lumivex " LUMIVEX_VERSION "\n");
+}
+
+DisplayEnvironment DisplayEnvironment::current()
+{
+    return {qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"),
+            qEnvironmentVariable("QT_QPA_PLATFORM")};
+}
+
+QString missingPluginIn(const QString &fatalMessage)
+{
+    static const QRegularExpression notFound(
+        QStringLiteral("Could not find the Qt platform plugin \"([^\"]+)\""));
+    return notFound.match(fatalMessage).captured(1);
+}
+
+QString noDisplayLine(const DisplayEnvironment &environment, const QString &missingPlugin)
+{
+    QString reason;
+    if (missingPlugin == u"wayland")
+        reason = QStringLiteral("Qt's Wayland support is not installed (Debian: qt6-wayland)");
+    else if (!missingPlugin.isEmpty())
+        reason = QStringLiteral("Qt's \"%1\" platform plugin is not installed").arg(missingPlugin);
+    else if (!environment.platform.isEmpty())
+        reason = QStringLiteral("Qt's \"%1\" platform could not be started")
+                     .arg(environment.platform);
+    else if (environment.display.isEmpty() && environment.waylandDisplay.isEmpty())
+        reason = QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
+    else if (environment.display.isEmpty())
+        reason = QStringLiteral("the Wayland display \"%1\" could not be opened")
+                     .arg(environment.waylandDisplay);
+    else
+        reason
+            = QStringLiteral("the X display \"%1\" could not be opened").arg(environment.display);
+    return QStringLiteral("lumivex: Lumivex needs a graphical display, and %1.").arg(reason);
+}
+
+DisplayGuard::DisplayGuard()
+{
+    s_held = new QList<HeldMessage>;
+    s_previousHandler = qInstallMessageHandler(holdMessage);
+}
+
+DisplayGuard::~DisplayGuard()
+{
+    qInstallMessageHandler(s_previousHandler);
+    const QList<HeldMessage> held = std::move(*s_held);
+    delete s_held;
+    s_held = nullptr;
+    for (const HeldMessage &message : held) {
+        const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+        if (s_previousHandler)
+            s_previousHandler(message.type, context, message.text);
+        else
+            qt_message_output(message.type, context, message.text);
+    }
+}
+
+} // namespace shell

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace shell {
+
+// What the command line asks for. The program has no arguments of its own:
+// only the two information options are answered, everything else is left to
+// Qt (its own options such as -platform) or ignored.
+enum class Request { Window, Help, Version };
+
+// arguments without the program name; the first information option wins.
+Request requestFor(const QStringList &arguments);
+
+// Options that neither Qt nor the program understood, from the arguments Qt
+// left over (without the program name).
+QStringList unknownOptions(const QStringList &arguments);
+
+QString usageText();
+QString versionText();
+
+// The environment that decides where Qt looks for a display.
+struct DisplayEnvironment
+{
+    QString display;
+    QString waylandDisplay;
+    QString platform;
+
+    static DisplayEnvironment current();
+};
+
+// The one line printed when no display could be opened; missingPlugin names
+// a Qt platform plugin that is not installed at all, if that was the cause.
+QString noDisplayLine(const DisplayEnvironment &environment, const QString &missingPlugin = {});
+
+// The platform plugin that Qt's fatal message says it could not find, if any.
+QString missingPluginIn(const QString &fatalMessage);
+
+// While it lives, Qt's messages are held back, and a fatal one (Qt could not
+// open a display and would abort with a core dump) prints noDisplayLine and
+// ends the process with status 1 instead. Wrap the application's construction
+// in it; afterwards the held messages go on to the previous handler.
+class DisplayGuard final
+{
+public:
+    DisplayGuard();
+    ~DisplayGuard();
+    Q_DISABLE_COPY_MOVE(DisplayGuard)
+};
+
+} // namespace shell

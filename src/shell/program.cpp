@@ -1,0 +1,64 @@
+#include "program.h"
+
+#include "commandline.h"
+#include "desktopplatform.h"
+#include "form1.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <memory>
+
+namespace shell {
+
+namespace {
+
+QStringList argumentsOf(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+int print(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int runProgram(int argc, char *argv[])
+{
+    switch (requestFor(argumentsOf(argc, argv))) {
+    case Request::Help:
+        return print(usageText());
+    case Request::Version:
+        return print(versionText());
+    case Request::Window:
+        break;
+    }
+
+    std::unique_ptr<QApplication> app;
+    {
+        const DisplayGuard guard;
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    const QStringList ignored = unknownOptions(QCoreApplication::arguments().mid(1));
+    if (!ignored.isEmpty())
+        std::fprintf(stderr, "lumivex: ignoring %s (see lumivex --help)\n",
+                     ignored.join(u' ').toLocal8Bit().constData());
+
+    // Lets desktops match the windows with the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quarnel.Lumivex"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVEX_VERSION));
+
+    DesktopPlatform platform;
+    Form1 form1(platform);
+    form1.Form_Load();
+    form1.showCentred();
+    return QApplication::exec();
+}
+
+} // namespace shell

@@ -1,0 +1,103 @@
+#include "commandline.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using shell::Request;
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void requests_data();
+    void requests();
+    void unknownOptionsAreNamed();
+    void noDisplayLine_data();
+    void noDisplayLine();
+};
+
+void TestCommandLine::requests_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("request");
+    const int window = int(Request::Window);
+    const int help = int(Request::Help);
+    const int version = int(Request::Version);
+    QTest::newRow("none") << QStringList{} << window;
+    QTest::newRow("--help") << QStringList{u"--help"_s} << help;
+    QTest::newRow("-h") << QStringList{u"-h"_s} << help;
+    QTest::newRow("--version") << QStringList{u"--version"_s} << version;
+    QTest::newRow("-v") << QStringList{u"-v"_s} << version;
+    QTest::newRow("plain arguments") << QStringList{u"party"_s, u"now"_s} << window;
+    QTest::newRow("unknown option") << QStringList{u"--fullscreen"_s} << window;
+    QTest::newRow("after a plain argument") << QStringList{u"x"_s, u"--help"_s} << help;
+    QTest::newRow("first one wins") << QStringList{u"--version"_s, u"--help"_s} << version;
+    QTest::newRow("after --") << QStringList{u"--"_s, u"--help"_s} << window;
+    QTest::newRow("no prefix match")
+        << QStringList{u"--helpme"_s, u"--versions"_s, u"-hv"_s} << window;
+    QTest::newRow("value of a Qt option")
+        << QStringList{u"-qwindowtitle"_s, u"--help"_s} << window;
+    QTest::newRow("after a Qt option's value")
+        << QStringList{u"-platform"_s, u"xcb"_s, u"--version"_s} << version;
+}
+
+void TestCommandLine::requests()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, request);
+    QCOMPARE(int(shell::requestFor(arguments)), request);
+}
+
+void TestCommandLine::unknownOptionsAreNamed()
+{
+    QCOMPARE(
+        shell::unknownOptions({u"plain"_s, u"-"_s, u"--full"_s, u"-x"_s, u"--"_s, u"--after"_s}),
+        (QStringList{u"--full"_s, u"-x"_s}));
+    QVERIFY(shell::usageText().startsWith(u"Usage: lumivex"));
+    QVERIFY(shell::usageText().contains(u"--version"));
+    QVERIFY(shell::versionText().startsWith(u"Lumivex "));
+}
+
+void TestCommandLine::noDisplayLine_data()
+{
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("wayland");
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("fatal");
+    QTest::addColumn<QString>("reason");
+    const QString loadFailed = u"Could not load the Qt platform plugin \"xcb\" in \"\" even "
+                               u"though it was found.\n"_s;
+    const QString notFound = u"Could not find the Qt platform plugin \"wayland\" in \"\"\nThis "
+                             u"application failed to start because no Qt platform plugin could "
+                             u"be initialized.\n"_s;
+    QTest::newRow("nothing set") << u""_s << u""_s << u""_s << loadFailed
+                                 << u"neither DISPLAY nor WAYLAND_DISPLAY is set"_s;
+    QTest::newRow("X display") << u":7"_s << u""_s << u""_s << loadFailed
+                               << u"the X display \":7\" could not be opened"_s;
+    QTest::newRow("Wayland only") << u""_s << u"wayland-3"_s << u""_s << loadFailed
+                                  << u"the Wayland display \"wayland-3\" could not be opened"_s;
+    QTest::newRow("platform asked for") << u":7"_s << u""_s << u"wayland"_s << loadFailed
+                                        << u"Qt's \"wayland\" platform could not be started"_s;
+    QTest::newRow("no Wayland support")
+        << u""_s << u"wayland-0"_s << u""_s << notFound
+        << u"Qt's Wayland support is not installed (Debian: qt6-wayland)"_s;
+}
+
+void TestCommandLine::noDisplayLine()
+{
+    QFETCH(QString, display);
+    QFETCH(QString, wayland);
+    QFETCH(QString, platform);
+    QFETCH(QString, fatal);
+    QFETCH(QString, reason);
+    const QString line
+        = shell::noDisplayLine({display, wayland, platform}, shell::missingPluginIn(fatal));
+    QVERIFY2(line.startsWith(u"lumivex: Lumivex needs a graphical display, and "),
+             qPrintable(line));
+    QVERIFY2(line.contains(reason), qPrintable(line));
+    QVERIFY(!line.contains(u'\n'));
+}
+
+QTEST_APPLESS_MAIN(TestCommandLine)
+#include "test_commandline.moc"
