@@ -1,9 +1,9 @@
 // The real program under X: killed with SIGKILL right after a choice, and two
 // copies writing the same settings file. Run under xvfb-run.
 #include "faultsupport.h"
+#include "initext.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -75,14 +75,17 @@ private:
     QString m_window;
 };
 
-// "Combo1,Combo2" as stored, or "broken" when the file cannot be read.
+// "Combo1,Combo2" as stored, read afresh each time.
 QString stored(const QString &configHome)
 {
-    QSettings file(QDir(configHome).filePath(QStringLiteral("Quarnel.conf")),
-                   QSettings::IniFormat);
-    const QStringList values{file.value(QStringLiteral("Lumivex Software/Combo1")).toString(),
-                             file.value(QStringLiteral("Lumivex Software/Combo2")).toString()};
-    return file.status() == QSettings::NoError ? values.join(u',') : QStringLiteral("broken");
+    const QByteArray text
+        = faults::readBytes(QDir(configHome).filePath(QStringLiteral("Quarnel.conf")));
+    QStringList values;
+    for (const char *key : {"Combo1", "Combo2"})
+        values << settings::ini::value(text, QStringLiteral("Lumivex Software"),
+                                       QLatin1String(key))
+                      .value_or(QString());
+    return values.join(u',');
 }
 
 } // namespace

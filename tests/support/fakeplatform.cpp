@@ -1,9 +1,10 @@
 #include "fakeplatform.h"
 
 #include "failure.h"
+#include "initext.h"
 
 #include <QDir>
-#include <QSettings>
+#include <QFile>
 
 FakePlatform::FakePlatform()
     : store(scratch.filePath(QStringLiteral("config")))
@@ -46,7 +47,11 @@ void FakePlatform::storeValue(const QString &key, const QString &value)
 
 QString FakePlatform::storedValue(const QString &key) const
 {
-    // An independent reader: what any QSettings program sharing the file sees.
-    QSettings file(settingsFile(), QSettings::IniFormat);
-    return file.value(QStringLiteral("Lumivex Software/") + key).toString();
+    // Read afresh: QSettings in this process would keep a copy of a file that
+    // changed within its time stamp's resolution.
+    QFile file(settingsFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return settings::ini::value(file.readAll(), QStringLiteral("Lumivex Software"), key)
+        .value_or(QString());
 }
