@@ -292,7 +292,7 @@ Replacement::Replacement(QString target, const QByteArray &bytes)
                 const int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
             ::fchmod(fd, existing.st_mode & 07777);
         }
-        return writeAll(fd, bytes) && ::fsync(fd) == 0;
+        return writeAll(fd, bytes) && ::fdatasync(fd) == 0;
     };
     m_unnamed = createUnnamed(folder);
     if (m_unnamed >= 0) {

@@ -15,6 +15,8 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -465,14 +467,17 @@ void TestSettingsFaults::tenProgramsSaveAtOnce()
                                {folder, QStringLiteral("Key%1").arg(i), QStringLiteral("10")});
     }
     qint64 longest = 0;
+    QList<qint64> medians;
     for (QProcess *program : programs) {
         QVERIFY(program->waitForFinished(60000));
         const QList<QByteArray> result = program->readAllStandardOutput().trimmed().split(' ');
-        QCOMPARE(result.size(), 2);
-        QCOMPARE(result[1], QByteArray("0"));
+        QCOMPARE(result.size(), 3);
+        QCOMPARE(result[2], QByteArray("0"));
         longest = qMax(longest, result[0].toLongLong());
+        medians.append(result[1].toLongLong());
     }
-    qInfo("longest save with ten programs saving: %lld ms", longest);
+    std::sort(medians.begin(), medians.end());
+    qInfo("saves with ten programs saving: median %lld ms, longest %lld ms", medians[5], longest);
     QVERIFY2(longest < 5000, "a save hung its program");
     const QByteArray text = readBytes(platform.settingsFile());
     for (int i = 0; i < 10; ++i)
