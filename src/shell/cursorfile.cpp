@@ -3,6 +3,7 @@
 #include "failure.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
 #include <QtEndian>
@@ -34,6 +35,10 @@ std::optional<QPoint> cursorHotSpot(const QByteArray &header)
 
 QCursor loadCursorFile(const QString &path)
 {
+    // A pipe or a device would keep the reader waiting; only files are read.
+    if (!QFileInfo(path).isFile())
+        throw errors::Failure(errors::Description::fileNotFound()
+                              + QStringLiteral(": not a regular file"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw errors::Failure(errors::Description::fileNotFound() + QStringLiteral(": ")
