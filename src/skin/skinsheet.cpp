@@ -23,8 +23,11 @@ QByteArray readCapped(const QString &path)
 {
     const QFileInfo info(path);
     // Opening a pipe would wait for a writer; only regular files are read.
+    // The kernel's own files (/proc) show as empty, and some of them wait too.
     if (!info.isFile())
         reject(path, QStringLiteral("there is no such file"));
+    if (info.size() == 0)
+        reject(path, QStringLiteral("it is empty"));
     if (info.size() > MaxSkinBytes)
         reject(path, QStringLiteral("it is larger than %1 bytes").arg(MaxSkinBytes));
     QFile file(path);
@@ -51,11 +54,13 @@ bool setsProperties(const QString &sheet)
     return false;
 }
 
-// Only regular files are drawn: opening a pipe or a device would wait for it.
+// Only regular files with something in them are drawn: opening a pipe or a
+// device would wait for it, and so would some of the kernel's files, which
+// show as empty.
 QString drawablePath(const QString &path)
 {
     const QFileInfo info(path);
-    return !info.exists() || info.isFile() ? path : QString();
+    return !info.exists() || (info.isFile() && info.size() > 0) ? path : QString();
 }
 
 // Collects Qt's parse warnings while a sheet is parsed on a throwaway widget.

@@ -222,6 +222,9 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder_data()
     QTest::newRow("device") << "/dev"
                             << "url(null)"
                             << R"(url(""))" << QString();
+    QTest::newRow("kernel file, shown as empty") << "/proc/self"
+                                                 << "url(status)"
+                                                 << R"(url(""))" << QString();
 }
 
 void TestSkinFramework::urlsResolveAgainstTheSkinFolder()
