@@ -56,11 +56,14 @@ bool setsProperties(const QString &sheet)
 
 // Only regular files with something in them are drawn: opening a pipe or a
 // device would wait for it, and so would some of the kernel's files, which
-// show as empty.
+// show as empty. Anything else becomes a resource path, which Qt looks for
+// among the program's resources only; its warning still names the file.
 QString drawablePath(const QString &path)
 {
     const QFileInfo info(path);
-    return !info.exists() || (info.isFile() && info.size() > 0) ? path : QString();
+    if (!info.exists() || (info.isFile() && info.size() > 0))
+        return path;
+    return QLatin1Char(':') + path;
 }
 
 // Collects Qt's parse warnings while a sheet is parsed on a throwaway widget.

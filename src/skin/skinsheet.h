@@ -18,7 +18,7 @@ QString readSkinSheet(const QString &path);
 
 // The sheet as Qt is to read it: every url() reference quoted, relative ones
 // made absolute within folder, and those naming anything but a regular file
-// emptied so that nothing is drawn from them.
+// turned into resource paths, so that Qt never opens them.
 QString resolveUrls(const QString &sheet, const QString &folder);
 
 // Qt's first parse warning for the sheet; empty when it parses.
