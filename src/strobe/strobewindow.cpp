@@ -62,10 +62,11 @@ void StrobeWindow::detach()
 void StrobeWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_fill && m_fill->attach()) {
-        m_filled = true;
+    // The native window exists by now; should it be a new one that cannot be
+    // filled, painting takes over.
+    m_filled = m_fill && m_fill->attach();
+    if (m_filled)
         m_fill->setColor(m_color);
-    }
 }
 
 void StrobeWindow::paintEvent(QPaintEvent *)

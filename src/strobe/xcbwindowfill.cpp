@@ -123,8 +123,8 @@ private:
 
     bool useVisual(const xcb_visualtype_t &visual, quint8 depth)
     {
-        if (visual._class != XCB_VISUAL_CLASS_TRUE_COLOR
-            && visual._class != XCB_VISUAL_CLASS_DIRECT_COLOR)
+        // Elsewhere a pixel is a colour map index rather than a colour.
+        if (visual._class != XCB_VISUAL_CLASS_TRUE_COLOR)
             return false;
         const quint32 all = depth >= 32 ? 0xFFFFFFFFu : (1u << depth) - 1;
         m_format = {visual.red_mask, visual.green_mask, visual.blue_mask,
