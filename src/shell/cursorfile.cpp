@@ -3,6 +3,7 @@
 #include "failure.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
 #include <QtEndian>
@@ -34,6 +35,14 @@ std::optional<QPoint> cursorHotSpot(const QByteArray &header)
 
 QCursor loadCursorFile(const QString &path)
 {
+    // A pipe or a device would keep the reader waiting; only files are read.
+    // The kernel's own files (/proc) show as empty, and some of them wait too.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        throw errors::Failure(errors::Description::fileNotFound()
+                              + QStringLiteral(": not a regular file"));
+    if (info.size() == 0)
+        throw errors::Failure(QStringLiteral("Invalid picture: the file is empty"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw errors::Failure(errors::Description::fileNotFound() + QStringLiteral(": ")

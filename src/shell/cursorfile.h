@@ -14,7 +14,8 @@ namespace shell {
 std::optional<QPoint> cursorHotSpot(const QByteArray &header);
 
 // Loads a pointer image from any picture file the image loaders take; cursor
-// files keep their hot spot. Throws errors::Failure when the file does not load.
+// files keep their hot spot. Throws errors::Failure when the file does not load
+// or is not a regular file (or a link to one).
 QCursor loadCursorFile(const QString &path);
 
 } // namespace shell

@@ -61,7 +61,8 @@ QString SkinFilePath(const QString &programFolder)
 bool NormalFileListed(const QString &path)
 {
     const QFileInfo info(path);
-    QDir::Filters filters = QDir::Files | QDir::Readable;
+    // A file that cannot be read is still there; loading it then fails.
+    QDir::Filters filters = QDir::Files;
 #ifndef Q_OS_WIN
     filters |= QDir::CaseSensitive;
 #endif

@@ -19,8 +19,9 @@ void ApplySkin(QWidget &form, skin::Dispatch &skinFramework, const QString &prog
 QString SkinFilePath(const QString &programFolder);
 
 // True when a folder listing of normal files shows path: hidden and system
-// files are not seen, and on Unix neither is anything that is not a regular,
-// readable file (folders, sockets, pipes, devices, dangling links).
+// files are not seen, and on Unix neither is anything that is not a regular
+// file (folders, sockets, pipes, devices, dangling links). Whether it can be
+// read does not matter.
 bool NormalFileListed(const QString &path);
 
 } // namespace Globals

@@ -1,11 +1,11 @@
 #include "skinsheet.h"
 
+#include "cssreader.h"
 #include "failure.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QWidget>
 
@@ -23,8 +23,11 @@ QByteArray readCapped(const QString &path)
 {
     const QFileInfo info(path);
     // Opening a pipe would wait for a writer; only regular files are read.
+    // The kernel's own files (/proc) show as empty, and some of them wait too.
     if (!info.isFile())
         reject(path, QStringLiteral("there is no such file"));
+    if (info.size() == 0)
+        reject(path, QStringLiteral("it is empty"));
     if (info.size() > MaxSkinBytes)
         reject(path, QStringLiteral("it is larger than %1 bytes").arg(MaxSkinBytes));
     QFile file(path);
@@ -38,28 +41,29 @@ QByteArray readCapped(const QString &path)
     return bytes;
 }
 
-// Qt drops a backslash before any character of a name, so "qpr\operty-"
-// names the same thing; look at the text without backslashes.
+// Qt drops a backslash before any other character of a name, so "qpr\operty-"
+// names the same thing; the text is also read with its hex escapes decoded as
+// Qt decodes them and as plain CSS does, which also takes one space after them.
 bool setsProperties(const QString &sheet)
 {
-    QString plain = sheet;
-    plain.remove(QLatin1Char('\\'));
-    return plain.contains(QLatin1String("qproperty-"), Qt::CaseInsensitive);
+    for (QString plain : {sheet, css::decodeLikeQt(sheet), css::decodeLikeCss(sheet)}) {
+        plain.remove(QLatin1Char('\\'));
+        if (plain.contains(QLatin1String("qproperty-"), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
 }
 
-bool isLocalRelative(const QString &reference)
+// Only regular files with something in them are drawn: opening a pipe or a
+// device would wait for it, and so would some of the kernel's files, which
+// show as empty. Anything else becomes a resource path, which Qt looks for
+// among the program's resources only; its warning still names the file.
+QString drawablePath(const QString &path)
 {
-    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
-    return !reference.isEmpty() && !reference.startsWith(QLatin1Char(':'))
-           && QDir::isRelativePath(reference) && !scheme.match(reference).hasMatch();
-}
-
-QString quoted(const QString &text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
+    const QFileInfo info(path);
+    if (!info.exists() || (info.isFile() && info.size() > 0))
+        return path;
+    return QLatin1Char(':') + path;
 }
 
 // Collects Qt's parse warnings while a sheet is parsed on a throwaway widget.
@@ -120,27 +124,30 @@ QString readSkinSheet(const QString &path)
 
 QString resolveUrls(const QString &sheet, const QString &folder)
 {
-    static const QRegularExpression url(
-        QStringLiteral(
-            R"re(url\(\s*(?:"((?:[^"\\]|\\.)*)"|'((?:[^'\\]|\\.)*)'|([^()"'\s]*))\s*\))re"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression escape(QStringLiteral(R"re(\\(.))re"));
+    const QString text = css::decodeLikeQt(sheet);
     QString result;
     qsizetype copied = 0;
-    auto matches = url.globalMatch(sheet);
-    while (matches.hasNext()) {
-        const QRegularExpressionMatch match = matches.next();
-        QString reference = match.captured(1) + match.captured(2) + match.captured(3);
-        reference.replace(escape, QStringLiteral("\\1"));
-        if (!isLocalRelative(reference))
+    for (const css::UrlCall &call : css::urlCalls(text)) {
+        const QString reference
+            = css::urlReference(text.mid(call.argsStart, call.argsEnd - call.argsStart));
+        if (reference.isEmpty())
             continue;
-        result += QStringView(sheet).mid(copied, match.capturedStart() - copied);
-        const QString absolute = QDir::cleanPath(QDir(folder).absoluteFilePath(reference));
-        result += QStringLiteral("url(") + quoted(absolute) + QLatin1Char(')');
-        copied = match.capturedEnd();
+        // Qt's resources are in memory; everything else is a file relative
+        // to the skin's folder unless absolute.
+        const QString path = reference.startsWith(QLatin1Char(':'))
+                                 ? reference
+                                 : QDir::cleanPath(QDir(folder).absoluteFilePath(reference));
+        if (call.named) {
+            result += QStringView(text).mid(copied, call.nameStart - copied);
+            result += QLatin1String("url(");
+        } else {
+            result += QStringView(text).mid(copied, call.argsStart - copied);
+        }
+        result += css::quoted(drawablePath(path));
+        copied = call.argsEnd;
     }
-    result += QStringView(sheet).mid(copied);
-    return result;
+    result += QStringView(text).mid(copied);
+    return css::encodeForQt(result);
 }
 
 QString parseWarning(const QString &sheet)
@@ -157,6 +164,9 @@ QString parseWarning(const QString &sheet)
 QString loadSkinSheet(const QString &path)
 {
     const QString sheet = resolveUrls(readSkinSheet(path), QFileInfo(path).absolutePath());
+    if (css::hexEscapeCount(sheet) > MaxHexEscapes)
+        reject(path, QStringLiteral("it holds more than %1 backslashes before hex digits")
+                         .arg(MaxHexEscapes));
     if (!parseWarning(sheet).isEmpty())
         reject(path, QStringLiteral("Qt cannot parse it as a style sheet"));
     return sheet;

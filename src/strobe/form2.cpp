@@ -15,7 +15,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
-#include <QTimerEvent>
 
 namespace strobe {
 
@@ -73,11 +72,6 @@ void Form2::load()
         = new StrobeWindow([this](qint16 &keyCode, qint16 shift) { Form_KeyDown(keyCode, shift); },
                            [this] { Unload(); });
     connect(&m_window->Timer1(), &IntervalTimer::Timer, this, &Form2::Timer1_Timer);
-    // Between ticks, so that the next tick only has to show it.
-    // Half-way between ticks: painting right after showing a colour holds up
-    // the screen's copy of it.
-    connect(&m_window->Timer1(), &IntervalTimer::Timer, this,
-            [this] { m_prepareTimer.start(m_window->Timer1().interval() / 2, this); });
     m_backColor = ColorValue::ButtonFace;
     m_window->setColor(toQColor(m_backColor, m_window->palette()));
     // Every opening tells the user how to get out again for its own first ticks.
@@ -91,7 +85,6 @@ void Form2::Unload()
         return;
     StrobeWindow *window = m_window;
     m_window = nullptr;
-    m_prepareTimer.stop();
     window->detach();
     window->disconnect(this);
     window->Timer1().disconnect(this);
@@ -200,22 +193,6 @@ void Form2::Timer1_Timer()
         setBackColor(m_flashColors.at(m_colorIndex));
         ++m_colorIndex;
     }
-}
-
-void Form2::timerEvent(QTimerEvent *event)
-{
-    if (event->timerId() != m_prepareTimer.timerId()) {
-        QObject::timerEvent(event);
-        return;
-    }
-    m_prepareTimer.stop();
-    prepareNextColor();
-}
-
-void Form2::prepareNextColor()
-{
-    if (m_window && m_colorIndex >= 0 && m_colorIndex < m_flashColors.size())
-        m_window->prepareColor(toQColor(m_flashColors.at(m_colorIndex), m_window->palette()));
 }
 
 void Form2::shrinkLabelWidth()

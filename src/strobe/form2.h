@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QBasicTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -55,11 +54,7 @@ public:
     // The window's background colour value (0x00BBGGRR or a system colour).
     qint32 BackColor() const { return m_backColor; }
 
-protected:
-    void timerEvent(QTimerEvent *event) override;
-
 private:
-    void prepareNextColor();
     void load();
     StrobeWindow &loadedWindow() const;
     void setBackColor(qint32 value);
@@ -75,7 +70,6 @@ private:
     const OptionSource &m_options;
 
     QList<qint32> m_flashColors;
-    QBasicTimer m_prepareTimer;
     qint16 m_colorIndex = 0;
     qint16 m_tickCount = 0;
     bool m_hideActive = false;

@@ -4,6 +4,7 @@
 #include "intervaltimer.h"
 #include "screenreader.h"
 #include "virtualkey.h"
+#include "windowfill.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -58,6 +59,7 @@ StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
     // The hint is exactly as large as its caption in the font it is shown in,
     // which need not be the one the layout was measured with.
     label->resize(label->fontMetrics().size(Qt::TextSingleLine, label->text()));
+    m_fill = makeWindowFill(*this, *label);
 }
 
 StrobeWindow::~StrobeWindow() = default;
@@ -72,43 +74,10 @@ void StrobeWindow::setColor(const QColor &color)
     if (color == m_color)
         return;
     m_color = color;
-    if (m_prepared == color && m_preparedAround == labelArea() && showPrepared())
-        return;
-    repaint();
-}
-
-QRect StrobeWindow::labelArea() const
-{
-    return m_ui->Label1->isVisible() ? m_ui->Label1->geometry() : QRect();
-}
-
-bool StrobeWindow::showPrepared()
-{
-    m_prepared.reset();
-    QBackingStore *store = backingStore();
-    if (!store || !isVisible() || !windowHandle())
-        return false;
-    store->flush(QRegion(rect()), windowHandle());
-    return true;
-}
-
-void StrobeWindow::prepareColor(const QColor &color)
-{
-    m_prepared.reset();
-    QBackingStore *store = backingStore();
-    if (color == m_color || !store || !isVisible() || store->size() != size())
-        return;
-    QRegion region(rect());
-    region -= labelArea();
-    store->beginPaint(region);
-    {
-        QPainter painter(store->paintDevice());
-        for (const QRect &area : region)
-            painter.fillRect(area, color);
-    }
-    store->endPaint();
-    m_prepared = color;
-    m_preparedAround = labelArea();
+    if (m_filled)
+        m_fill->setColor(color);
+    else
+        repaint();
 }
 
 void StrobeWindow::detach()
@@ -118,10 +87,20 @@ void StrobeWindow::detach()
     m_onClose = nullptr;
 }
 
+void StrobeWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The native window exists by now; should it be a new one that cannot be
+    // filled, painting takes over.
+    m_filled = m_fill && m_fill->attach();
+    if (m_filled)
+        m_fill->setColor(m_color);
+}
+
 void StrobeWindow::paintEvent(QPaintEvent *)
 {
-    // Whatever is painted here replaces part of a prepared colour.
-    m_prepared.reset();
+    if (m_filled)
+        return;
     QPainter painter(this);
     painter.fillRect(rect(), m_color);
 }

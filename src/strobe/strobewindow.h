@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 class QLabel;
 
@@ -16,6 +15,7 @@ class Form2;
 namespace strobe {
 
 class IntervalTimer;
+class WindowFill;
 
 // The on-screen part of the strobe window, built from its layout: the whole
 // window is one colour with the hint label over it. Key presses are handed on
@@ -36,10 +36,8 @@ public:
     IntervalTimer &Timer1() const { return *m_timer1; }
 
     QColor color() const { return m_color; }
+    // Shows color at once over the whole window but the hint.
     void setColor(const QColor &color);
-    // Paints color into the window's back buffer without showing it, so that
-    // the step that shows it next only hands the buffer to the screen.
-    void prepareColor(const QColor &color);
 
     // Stops the timer and drops key presses from now on; the window is on its
     // way out.
@@ -47,6 +45,7 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -63,9 +62,9 @@ private:
     KeyHandler m_onKeyDown;
     std::function<void()> m_onClose;
     QColor m_color;
-    // The back buffer holds this colour everywhere but under the label.
-    std::optional<QColor> m_prepared;
-    QRect m_preparedAround;
+    // Where the window system fills the window, nothing is painted here.
+    std::unique_ptr<WindowFill> m_fill;
+    bool m_filled = false;
 };
 
 } // namespace strobe

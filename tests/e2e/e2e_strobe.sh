@@ -2,7 +2,9 @@
 # Runs the built program on a virtual X display as a person would: starts the
 # strobe from the main window with the keyboard, reads the colour of the
 # middle of the screen over time, checks the sequence and its step lengths,
-# presses Escape and checks that the main window is back.
+# uncovers patches of the strobe at random moments and checks that they show
+# the colour around them, presses Escape and checks that the main window is
+# back.
 #   e2e_strobe.sh <build dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -95,8 +97,17 @@ for style in classic random; do
         [[ $(wc -l < "$scratch/hint") -ge 3 ]] || fail "the hint's corner does not flash after H I D E"
     fi
 
+    # A window of another program that goes away uncovers part of the strobe,
+    # which must then show the colour of the rest, whenever in a step it is.
+    if ! "$build/tools/uncover" $((width / 3)) $((height / 3)) 80 25 > "$scratch/uncovered"; then
+        fail "$style: an uncovered patch showed another colour than the rest" \
+             "(round, ms, inside, outside): $(sort -u -k1,1n "$scratch/uncovered" | head -5)"
+    fi
+
     strobe=$(xdotool getwindowfocus -f 2>/dev/null || true)
     [[ -n "$strobe" && "$strobe" != "$win" ]] || fail "$style: the strobe window has no focus"
+    caption=$(xdotool getwindowname "$strobe")
+    [[ -z "$caption" ]] || fail "$style: the strobe window has the caption '$caption'"
     eval "$(xdotool getwindowgeometry --shell "$strobe")"
     [[ "$WIDTH" == "$width" && "$HEIGHT" == "$height" ]] \
         || fail "$style: strobe window is ${WIDTH}x${HEIGHT}, not ${width}x${height}"

@@ -142,7 +142,26 @@ void TestSkinFramework::skinsLoadOrFail_data()
     // Each unclosed url( must not make the reference search scan the rest again.
     QTest::newRow("many unclosed url(") << "url(\"" + QByteArray("url(").repeated(200000) << parse;
     QTest::newRow("QProperty-") << QByteArray("QLabel { QProperty-text: \"x\"; }") << property;
-    QTest::newRow("escaped") << QByteArray("QLabel { qpr\\operty-text: \"x\"; }") << property;
+    QTest::newRow("escaped letter")
+        << QByteArray("QLabel { qpr\\operty-text: \"x\"; }") << property;
+    // Hex escapes as Qt decodes them: any case, up to six digits, inside the name.
+    QTest::newRow("hex escape") << QByteArray("QPushButton { \\71property-text: \"x\"; }")
+                                << property;
+    QTest::newRow("six-digit escape")
+        << QByteArray("QPushButton { \\000071property-enabled: false; }") << property;
+    QTest::newRow("escape, upper case")
+        << QByteArray("QComboBox { \\51PROPERTY-currentIndex: 1; }") << property;
+    QTest::newRow("escape inside the name")
+        << QByteArray("QLabel { qp\\72o\\70\\45rty-text: \"x\"; }") << property;
+    QTest::newRow("escaped backslash before an escape")
+        << QByteArray("QLabel { \\5C\\71property-text: \"x\"; }") << property;
+    // Plain CSS takes the space after the digits as part of the escape.
+    QTest::newRow("escape and a space")
+        << QByteArray("QLabel { \\71 property-text: \"x\"; }") << property;
+    // Qt would take a pass over the whole sheet for each of them.
+    QTest::newRow("too many escaped backslashes")
+        << QByteArray("/*") + QByteArray("\\00005C41").repeated(skin::MaxHexEscapes + 1) + "*/"
+        << "backslashes before hex digits";
     QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf") + kGoodSheet << QString();
     QTest::newRow("unknown property, missing image")
         << QByteArray("QWidget { sparkle: 3; background-image: url(none.png); }") << QString();
@@ -182,14 +201,33 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder_data()
     QTest::newRow("upper case, parent, escaped quote") << x << R"(URL("../q\"t.png"))"
                                                        << R"(url("/skins/q\"t.png"))"
                                                        << R"(/skins/q"t.png)";
-    QTest::newRow("absolute, resource, scheme kept")
+    QTest::newRow("absolute, resource, scheme-like")
         << x << "url(/abs/f.png) url(:/g.png) url(file:h.png)"
-        << "url(/abs/f.png) url(:/g.png) url(file:h.png)"
+        << R"(url("/abs/f.png") url(":/g.png") url("/skins/x/file:h.png"))"
         << "/abs/f.png";
+    QTest::newRow("hex escapes in the reference")
+        << x << R"x(url(\61\2Epng) /* url(b.png) */ "url(c.png)")x"
+        << R"x(url("/skins/x/a.png") /* url(b.png) */ "url(c.png)")x"
+        << "/skins/x/a.png";
     QTest::newRow("folder with a quote and a backslash") << R"(/we"ird\slash)"
                                                          << "url(a.png)"
                                                          << R"(url("/we\"ird\\slash/a.png"))"
                                                          << R"(/we"ird\slash/a.png)";
+    // Qt decodes a backslash and hex digits even after another backslash.
+    QTest::newRow("folder with a backslash before hex digits")
+        << R"(/back\41hex)"
+        << "url(a.png)"
+        << R"(url("/back\\00005C41hex/a.png"))"
+        << R"(/back\41hex/a.png)";
+    // Named among Qt's resources instead, so that no file is opened.
+    QTest::newRow("device") << "/dev"
+                            << "url(null)"
+                            << R"(url(":/dev/null"))"
+                            << ":/dev/null";
+    QTest::newRow("kernel file, shown as empty") << "/proc/self"
+                                                 << "url(status)"
+                                                 << R"(url(":/proc/self/status"))"
+                                                 << ":/proc/self/status";
 }
 
 void TestSkinFramework::urlsResolveAgainstTheSkinFolder()

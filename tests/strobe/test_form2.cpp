@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QScreen>
 #include <QTest>
@@ -77,6 +78,8 @@ private Q_SLOTS:
     void reopenStartsAtFirstColour();
     void coversTheScreen();
     void failuresAreReportedAndCarryOn();
+    void warningGivesTheRates_data();
+    void warningGivesTheRates();
 
 private:
     void showStrobe();
@@ -280,6 +283,55 @@ void TestForm2::failuresAreReportedAndCarryOn()
     QCOMPARE(press(*m_form, 69), qint16(0));
     QCOMPARE(failedLines(m_box, u"Form_KeyDown"_s), u"156 158 160 162"_s);
     QCOMPARE(m_form->HideStep(), qint16(0));
+}
+
+void TestForm2::warningGivesTheRates_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("README") << QStringLiteral(LUMIVEX_README);
+    QTest::newRow("AppStream description") << QStringLiteral(LUMIVEX_METAINFO);
+}
+
+// The photosensitivity warnings state the rates the strobe really shows: for
+// Classic Strobe Light the changes to white, for Random Colors every change.
+void TestForm2::warningGivesTheRates()
+{
+    QFETCH(QString, path);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll()).simplified().remove(u"> "_s);
+
+    QStringList rates[2];
+    for (qint16 style : {0, 1}) {
+        for (qint16 speed : {0, 1, 2}) {
+            m_options.style = style;
+            m_options.speed = speed;
+            showStrobe();
+            const int interval = m_form->Timer1()->interval();
+            // Whole cycles of both styles (3 and 7 steps), after the first step.
+            constexpr int kSteps = 42;
+            m_form->Timer1_Timer();
+            int changes = 0;
+            for (int step = 0; step < kSteps; ++step) {
+                const qint32 before = m_form->BackColor();
+                m_form->Timer1_Timer();
+                const qint32 now = m_form->BackColor();
+                changes += now != before && (style == 1 || now == ColorValue::White);
+            }
+            m_form->Unload();
+            const double perSecond = changes * 1000.0 / (kSteps * interval);
+            rates[style] << QString::number(perSecond, 'f', style == 0 ? 2 : 1);
+        }
+    }
+    const auto listed = [](const QStringList &three) {
+        return three[0] + u", "_s + three[1] + u" or "_s + three[2];
+    };
+    const QString classic = u"Classic Strobe Light shows "_s + listed(rates[0])
+                            + u" white flashes a second at Slow, Medium or Fast"_s;
+    const QString random = u"Random Colors changes the colour of the whole screen "_s
+                           + listed(rates[1]) + u" times a second"_s;
+    QVERIFY2(text.contains(classic), qPrintable(classic));
+    QVERIFY2(text.contains(random), qPrintable(random));
 }
 
 QTEST_MAIN(TestForm2)

@@ -1,0 +1,193 @@
+#include "windowfill.h"
+
+#include <QColor>
+#include <QGuiApplication>
+#include <QWidget>
+#include <QtAlgorithms>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace strobe {
+
+namespace {
+
+// An X window as large as X allows, inside the strobe window: the server
+// clips it to the strobe, whatever the strobe's size in device pixels.
+constexpr quint16 kLargest = 32767;
+
+template<typename Reply> struct FreeReply
+{
+    void operator()(Reply *reply) const { std::free(reply); }
+};
+template<typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeReply<Reply>>;
+
+// How a colour is written as a pixel of one visual.
+struct PixelFormat
+{
+    quint32 red = 0;
+    quint32 green = 0;
+    quint32 blue = 0;
+    // Bits of the pixel outside the three colours (alpha), set for opaque.
+    quint32 rest = 0;
+
+    quint32 pixel(const QColor &color) const
+    {
+        return channel(red, color.red()) | channel(green, color.green())
+               | channel(blue, color.blue()) | rest;
+    }
+
+    static quint32 channel(quint32 mask, int value)
+    {
+        if (mask == 0)
+            return 0;
+        const uint shift = qCountTrailingZeroBits(mask);
+        const quint32 top = mask >> shift;
+        return ((static_cast<quint32>(value) * top + 127) / 255) << shift;
+    }
+};
+
+// An X child window under the strobe's controls whose background is the
+// strobe's colour. The server paints it: on each step, and by itself whenever
+// part of it comes back into view.
+class XcbWindowFill final : public WindowFill
+{
+public:
+    XcbWindowFill(QWidget &window, QWidget &above, xcb_connection_t *connection)
+        : m_window(window)
+        , m_connection(connection)
+    {
+        // The controls need windows of their own to stay over the fill.
+        above.setAttribute(Qt::WA_NativeWindow);
+    }
+
+    ~XcbWindowFill() override
+    {
+        // A fill whose parent went first went with it.
+        if (m_fill && m_window.internalWinId() == m_parent) {
+            xcb_destroy_window(m_connection, m_fill);
+            xcb_flush(m_connection);
+        }
+    }
+    Q_DISABLE_COPY_MOVE(XcbWindowFill)
+
+    bool attach() override
+    {
+        const auto parent = static_cast<xcb_window_t>(m_window.internalWinId());
+        if (parent == 0)
+            return false;
+        if (parent == m_parent)
+            return true;
+        m_fill = 0;
+        if (!readFormat(parent) || !createFill(parent))
+            return false;
+        m_parent = parent;
+        emptyCaption(parent);
+        xcb_flush(m_connection);
+        return true;
+    }
+
+    void setColor(const QColor &color) override
+    {
+        if (!m_fill)
+            return;
+        const quint32 pixel = m_format.pixel(color);
+        xcb_change_window_attributes(m_connection, m_fill, XCB_CW_BACK_PIXEL, &pixel);
+        xcb_clear_area(m_connection, 0, m_fill, 0, 0, 0, 0);
+        xcb_flush(m_connection);
+    }
+
+private:
+    bool readFormat(xcb_window_t parent)
+    {
+        const ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(
+                m_connection, xcb_get_window_attributes(m_connection, parent), nullptr));
+        if (!attributes)
+            return false;
+        for (auto screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection)); screens.rem;
+             xcb_screen_next(&screens)) {
+            for (auto depths = xcb_screen_allowed_depths_iterator(screens.data); depths.rem;
+                 xcb_depth_next(&depths)) {
+                for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem;
+                     xcb_visualtype_next(&visuals)) {
+                    if (visuals.data->visual_id == attributes->visual)
+                        return useVisual(*visuals.data, depths.data->depth);
+                }
+            }
+        }
+        return false;
+    }
+
+    bool useVisual(const xcb_visualtype_t &visual, quint8 depth)
+    {
+        // Elsewhere a pixel is a colour map index rather than a colour.
+        if (visual._class != XCB_VISUAL_CLASS_TRUE_COLOR)
+            return false;
+        const quint32 all = depth >= 32 ? 0xFFFFFFFFu : (1u << depth) - 1;
+        m_format = {visual.red_mask, visual.green_mask, visual.blue_mask,
+                    all & ~(visual.red_mask | visual.green_mask | visual.blue_mask)};
+        return true;
+    }
+
+    bool createFill(xcb_window_t parent)
+    {
+        const xcb_window_t fill = xcb_generate_id(m_connection);
+        const quint32 background = m_format.pixel(Qt::black);
+        const xcb_void_cookie_t created = xcb_create_window_checked(
+            m_connection, XCB_COPY_FROM_PARENT, fill, parent, 0, 0, kLargest, kLargest, 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &background);
+        if (xcb_generic_error_t *error = xcb_request_check(m_connection, created)) {
+            std::free(error);
+            return false;
+        }
+        // Under the controls' own windows, which already exist.
+        const quint32 below = XCB_STACK_MODE_BELOW;
+        xcb_configure_window(m_connection, fill, XCB_CONFIG_WINDOW_STACK_MODE, &below);
+        xcb_map_window(m_connection, fill);
+        m_fill = fill;
+        return true;
+    }
+
+    // Qt names a window without a caption after the program; window lists
+    // read this name first.
+    void emptyCaption(xcb_window_t parent)
+    {
+        const xcb_atom_t name = atom("_NET_WM_NAME");
+        const xcb_atom_t utf8 = atom("UTF8_STRING");
+        if (name != XCB_ATOM_NONE && utf8 != XCB_ATOM_NONE)
+            xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, parent, name, utf8, 8, 0,
+                                nullptr);
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, parent, XCB_ATOM_WM_NAME,
+                            XCB_ATOM_STRING, 8, 0, nullptr);
+    }
+
+    xcb_atom_t atom(const char *name)
+    {
+        const ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+            m_connection,
+            xcb_intern_atom(m_connection, 0, static_cast<quint16>(std::strlen(name)), name),
+            nullptr));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    QWidget &m_window;
+    xcb_connection_t *m_connection;
+    PixelFormat m_format;
+    xcb_window_t m_parent = 0;
+    xcb_window_t m_fill = 0;
+};
+
+} // namespace
+
+std::unique_ptr<WindowFill> makeWindowFill(QWidget &window, QWidget &above)
+{
+    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection())
+        return nullptr;
+    return std::make_unique<XcbWindowFill>(window, above, x11->connection());
+}
+
+} // namespace strobe
