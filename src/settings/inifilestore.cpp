@@ -4,6 +4,7 @@
 #include "savelock.h"
 #include "settingsfile.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 
@@ -13,7 +14,8 @@ namespace settings {
 
 namespace {
 
-constexpr int kOptimisticRounds = 8;
+// Rounds lost to other programs' saves end after this long.
+constexpr int kSaveRoundsMs = 1000;
 
 using file::Contents;
 
@@ -106,9 +108,10 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
     const QString target = file::writableTarget(path);
     // The new file is written and flushed before the lock is taken, so the
     // lock is held only to check that nobody changed the file meanwhile and to
-    // rename: others saving at the same time wait a moment at most. Should
-    // others keep changing it, the last round holds the lock throughout.
-    for (int round = 0; round < kOptimisticRounds; ++round) {
+    // rename: others saving at the same time wait a moment at most. Someone
+    // who did change it has made progress; the next round starts from that.
+    const QDeadlineTimer deadline(kSaveRoundsMs);
+    for (;;) {
         const Contents current = file::read(target);
         if (unchanged(current))
             return;
@@ -120,12 +123,9 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
             file::flushFolderOf(target);
             return;
         }
+        if (deadline.hasExpired())
+            throw saveFailure(path, QStringLiteral("other programs keep changing it"));
     }
-    SaveLock lock(path);
-    lock.take();
-    const Contents current = file::read(target);
-    if (!unchanged(current))
-        file::replace(target, edited(current, path, section, key, value));
 }
 
 } // namespace settings
