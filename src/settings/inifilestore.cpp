@@ -120,6 +120,7 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
         lock.take();
         if (file::stamp(target) == current.stamp) {
             replacement.commit();
+            file::removeStaleTemporaries(target);
             file::flushFolderOf(target);
             return;
         }

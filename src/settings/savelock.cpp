@@ -23,6 +23,7 @@ constexpr int kWaitMs = 250;
 constexpr int kPollMs = 2;
 // A lock holds a few short lines.
 constexpr qint64 kMaxLockSize = 4096;
+constexpr int kMaxChain = 4;
 
 QByteArray lockContents()
 {
@@ -56,8 +57,7 @@ void SaveLock::take()
     // QLockFile reads a lock it meets to learn its owner; it must never meet
     // a pipe or a device there.
     const QString native = QDir::toNativeSeparators(m_name);
-    if (!file::isAbsentOrSmallFile(m_name, kMaxLockSize)
-        || !file::isAbsentOrSmallFile(m_name + QStringLiteral(".rmlock"), kMaxLockSize))
+    if (!isSafeChain())
         throw lockFailure(m_settingsFile, QStringLiteral("%1 is not a lock file").arg(native));
     const QDeadlineTimer deadline(kWaitMs);
     while (!tryTake()) {
@@ -67,6 +67,20 @@ void SaveLock::take()
                 QStringLiteral("another program holds its lock file %1").arg(native));
         QThread::msleep(kPollMs);
     }
+}
+
+// QLockFile guards its removal of a stale lock with <lock>.rmlock, and that
+// one with <lock>.rmlock.rmlock, and so on, to the first name that is free.
+bool SaveLock::isSafeChain() const
+{
+    QString name = m_name;
+    for (int depth = 0; depth < kMaxChain; ++depth, name += QStringLiteral(".rmlock")) {
+        if (!file::isAbsentOrSmallFile(name, kMaxLockSize))
+            return false;
+        if (!QFileInfo::exists(name))
+            return true;
+    }
+    return false;
 }
 
 bool SaveLock::tryTake()
@@ -81,6 +95,11 @@ bool SaveLock::tryTake()
     if (!error.isEmpty())
         throw lockFailure(m_settingsFile, QStringLiteral("its lock file %1 cannot be created: %2")
                                               .arg(QDir::toNativeSeparators(m_name), error));
+    // A lock that a killed program left empty would stand for QLockFile's 30 s.
+    if (file::isAbandonedLock(m_name)) {
+        QFile::remove(m_name);
+        return false;
+    }
     // Held: QLockFile knows whether its owner has ended, and takes it over if so.
     m_takenOver.emplace(m_name);
     if (m_takenOver->tryLock(0))

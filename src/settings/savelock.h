@@ -24,6 +24,7 @@ public:
     void take();
 
 private:
+    bool isSafeChain() const;
     bool tryTake();
 
     QString m_settingsFile;

@@ -37,6 +37,14 @@ bool isAbsentOrSmallFile(const QString &path, qint64 maxSize);
 // is at path already; false with the reason when it cannot be created.
 bool createWhole(const QString &path, const QByteArray &bytes, QString *error);
 
+// Whether the lock file at path was left behind half made: no owner written
+// in it, older than a second, and nobody holding it.
+bool isAbandonedLock(const QString &path);
+
+// Removes temporary files of saves into target that were killed over a
+// minute ago.
+void removeStaleTemporaries(const QString &target);
+
 // The user's home folder: $HOME when it is an absolute path, otherwise the
 // one the system's user database gives.
 QString homeFolder();

@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -136,8 +138,9 @@ int createUnnamed(const QString &folder)
 QString freshNameBeside(const QString &target)
 {
     const QFileInfo info(target);
-    return info.dir().filePath(QStringLiteral(".%1.%2").arg(
-        info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
+    return info.dir().filePath(
+        QStringLiteral(".%1.lumivex-%2.tmp")
+            .arg(info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
 }
 
 // Gives the unnamed file fd a fresh name beside target, which is returned.
@@ -201,33 +204,60 @@ QString homeFolder()
 
 bool createWhole(const QString &path, const QByteArray &bytes, QString *error)
 {
-    Descriptor fd(createUnnamed(QFileInfo(path).absolutePath()));
+    // Written first, then linked to its name, which fails if the name is taken.
+    QString named;
+    int unnamed = createUnnamed(QFileInfo(path).absolutePath());
+    Descriptor fd(unnamed >= 0 ? unnamed : createNamed(path, &named).release());
     if (fd.get() < 0) {
-        Descriptor plain(::open(QFile::encodeName(path).constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-        if (plain.get() < 0) {
-            *error = errno == EEXIST ? QString() : reason(errno);
-            return false;
-        }
-        if (!writeAll(plain.get(), bytes)) {
-            *error = reason(errno);
-            ::unlink(QFile::encodeName(path).constData());
-            return false;
-        }
-        return true;
-    }
-    ::fchmod(fd.get(), 0644);
-    if (!writeAll(fd.get(), bytes)) {
         *error = reason(errno);
         return false;
     }
-    const QByteArray source = "/proc/self/fd/" + QByteArray::number(fd.get());
-    if (::linkat(AT_FDCWD, source.constData(), AT_FDCWD, QFile::encodeName(path).constData(),
-                 AT_SYMLINK_FOLLOW)
-        == 0)
-        return true;
-    *error = errno == EEXIST ? QString() : reason(errno);
-    return false;
+    ::fchmod(fd.get(), 0644);
+    const QByteArray source = named.isEmpty() ? "/proc/self/fd/" + QByteArray::number(fd.get())
+                                              : QFile::encodeName(named);
+    const bool linked = writeAll(fd.get(), bytes)
+                        && ::linkat(AT_FDCWD, source.constData(), AT_FDCWD,
+                                    QFile::encodeName(path).constData(), AT_SYMLINK_FOLLOW)
+                               == 0;
+    const int linkError = errno;
+    if (!named.isEmpty())
+        ::unlink(QFile::encodeName(named).constData());
+    *error = linked || linkError == EEXIST ? QString() : reason(linkError);
+    return linked;
+}
+
+bool isAbandonedLock(const QString &path)
+{
+    Descriptor fd(::open(QFile::encodeName(path).constData(),
+                         O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat info = {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)
+        || info.st_size > 4096)
+        return false;
+    char buffer[4096];
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    const QByteArray firstLine = n > 0 ? QByteArray(buffer, n).split('\n').first() : QByteArray();
+    bool isPid = false;
+    firstLine.toLongLong(&isPid);
+    // A program that holds a lock of this kind keeps an flock on it.
+    return !isPid && ::time(nullptr) - info.st_mtime > 1
+           && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+}
+
+void removeStaleTemporaries(const QString &target)
+{
+    const QFileInfo info(target);
+    const QString pattern = QStringLiteral(".%1.lumivex-*.tmp").arg(info.fileName());
+    const QStringList names
+        = info.dir().entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QByteArray full = QFile::encodeName(info.dir().filePath(name));
+        struct stat entry = {};
+        // A save in progress made its file moments ago.
+        if (::lstat(full.constData(), &entry) == 0 && S_ISREG(entry.st_mode)
+            && entry.st_uid == ::geteuid() && ::time(nullptr) - entry.st_mtime > 60)
+            ::unlink(full.constData());
+    }
 }
 
 Contents read(const QString &path)
@@ -254,12 +284,16 @@ QString writableTarget(const QString &path)
     struct stat link = {};
     if (::lstat(name.constData(), &link) != 0)
         return path;
-    const Contents contents = read(path);
-    if (contents.kind != Contents::Kind::Regular && contents.kind != Contents::Kind::Unreadable) {
+    struct stat info = {};
+    struct statfs where = {};
+    const bool regular = ::stat(name.constData(), &info) == 0 && S_ISREG(info.st_mode)
+                         && ::statfs(name.constData(), &where) == 0
+                         && where.f_type != PROC_SUPER_MAGIC && where.f_type != SYSFS_MAGIC;
+    if (!regular) {
         throw errors::Failure(QStringLiteral("%1 is %2, not a settings file")
                                   .arg(native(path), S_ISLNK(link.st_mode)
-                                                         ? QStringLiteral("a link to no file")
-                                                         : QStringLiteral("no regular file")));
+                                                         ? QStringLiteral("a link to something")
+                                                         : QStringLiteral("something else")));
     }
     const QString target = S_ISLNK(link.st_mode) ? QFileInfo(path).canonicalFilePath() : path;
     if (::access(QFile::encodeName(target).constData(), W_OK) != 0)

@@ -2,6 +2,7 @@
 
 #include "failure.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -60,6 +61,23 @@ bool createWhole(const QString &path, const QByteArray &bytes, QString *error)
     return true;
 }
 
+bool isAbandonedLock(const QString &)
+{
+    return false; // QLockFile's age rule stands alone here
+}
+
+void removeStaleTemporaries(const QString &target)
+{
+    const QFileInfo info(target);
+    const QString pattern = QStringLiteral(".%1.lumivex-*.tmp").arg(info.fileName());
+    const QDateTime minuteAgo = QDateTime::currentDateTimeUtc().addSecs(-60);
+    for (const QFileInfo &entry :
+         info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden)) {
+        if (entry.lastModified() < minuteAgo)
+            QFile::remove(entry.filePath());
+    }
+}
+
 QString homeFolder()
 {
     return QDir::homePath();
@@ -106,8 +124,9 @@ Replacement::Replacement(QString target, const QByteArray &bytes)
 {
     const QFileInfo info(m_target);
     QDir().mkpath(info.absolutePath());
-    m_temporary = info.dir().filePath(QStringLiteral(".%1.%2").arg(
-        info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
+    m_temporary = info.dir().filePath(
+        QStringLiteral(".%1.lumivex-%2.tmp")
+            .arg(info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
     QFile file(m_temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size()
         || !file.flush()) {

@@ -9,6 +9,7 @@
 #include "initext.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLockFile>
@@ -72,6 +73,15 @@ bool loadsPromptly(shell::Form1 &form)
     return timer.elapsed() < 1000;
 }
 
+// Backdates the file at path by seconds.
+bool setAge(const QString &path, int seconds)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite)
+           && file.setFileTime(QDateTime::currentDateTime().addSecs(-seconds),
+                               QFileDevice::FileModificationTime);
+}
+
 // The pid of a process that has ended, for a lock left behind by a killed program.
 qint64 deadPid()
 {
@@ -81,7 +91,7 @@ qint64 deadPid()
 }
 
 enum class AtPath { Fifo, Folder, DeviceLink, DanglingLink, FifoLink, KernelLink };
-enum class AtLock { Stale, Live, Folder, Fifo, Huge };
+enum class AtLock { Stale, Empty, Live, Folder, Fifo, Huge, PipeInChain };
 enum class Unwritable { ReadOnlyFileSystem, FolderIsFile, FullDisk };
 
 } // namespace
@@ -102,6 +112,7 @@ private Q_SLOTS:
     void locks_data();
     void locks();
     void linksAndModes();
+    void strayTemporaryFilesGo();
     void unreadableStore();
     void unwritableStore_data();
     void unwritableStore();
@@ -246,10 +257,13 @@ void TestSettingsFaults::locks_data()
     QTest::addColumn<AtLock>("lock");
     QTest::addColumn<bool>("saves");
     QTest::newRow("left by a killed program") << AtLock::Stale << true;
+    QTest::newRow("left empty by a killed program") << AtLock::Empty << true;
     QTest::newRow("held by a running program") << AtLock::Live << false;
     QTest::newRow("a folder") << AtLock::Folder << false;
     QTest::newRow("a pipe") << AtLock::Fifo << false;
     QTest::newRow("two hundred megabytes") << AtLock::Huge << false;
+    QTest::newRow("stale, with a pipe where its removal is guarded")
+        << AtLock::PipeInChain << false;
 }
 
 void TestSettingsFaults::locks()
@@ -274,6 +288,18 @@ void TestSettingsFaults::locks()
         break;
     case AtLock::Fifo:
         QCOMPARE(::mkfifo(QFile::encodeName(lockName).constData(), 0600), 0);
+        break;
+    case AtLock::Empty:
+        QVERIFY(writeBytes(lockName, {}));
+        QVERIFY(setAge(lockName, 5));
+        break;
+    case AtLock::PipeInChain:
+        for (const QString &name : {lockName, lockName + QStringLiteral(".rmlock")})
+            QVERIFY(writeBytes(name, QByteArray::number(deadPid()) + "\nlumivex\n"));
+        QCOMPARE(
+            ::mkfifo(QFile::encodeName(lockName + QStringLiteral(".rmlock.rmlock")).constData(),
+                     0600),
+            0);
         break;
     case AtLock::Huge:
         QVERIFY(QFile(lockName).open(QIODevice::WriteOnly));
@@ -326,6 +352,26 @@ void TestSettingsFaults::linksAndModes()
     QCOMPARE(fresh.storedValue(QStringLiteral("Combo1")), QStringLiteral("0"));
     QCOMPARE(modeOf(fresh.settingsFile()), 0600);
     QCOMPARE(modeOf(folder), 0700);
+}
+
+void TestSettingsFaults::strayTemporaryFilesGo()
+{
+    // A save killed before its rename leaves its temporary file; the next save
+    // removes those over a minute old, and nothing else.
+    FakePlatform platform;
+    const QDir folder(QFileInfo(platform.settingsFile()).path());
+    const QString old = folder.filePath(QStringLiteral(".Quarnel.conf.lumivex-1x2y.tmp"));
+    const QString fresh = folder.filePath(QStringLiteral(".Quarnel.conf.lumivex-3z4w.tmp"));
+    const QString users = folder.filePath(QStringLiteral(".Quarnel.conf.bak"));
+    for (const QString &name : {old, fresh, users})
+        QVERIFY(writeBytes(name, "[Lumivex%20Software]\n"));
+    QVERIFY(setAge(old, 120));
+    QVERIFY(setAge(users, 120));
+    shell::Form1 form(platform);
+    form.Form_Load();
+    QVERIFY(!QFileInfo::exists(old));
+    QVERIFY(QFileInfo::exists(fresh));
+    QVERIFY(QFileInfo::exists(users));
 }
 
 void TestSettingsFaults::unreadableStore()
