@@ -72,10 +72,17 @@ qsizetype valueEnd(const QByteArray &text, qsizetype begin, qsizetype lineEnd)
     return trimBlanks(text, begin, comment < 0 ? lineEnd : comment);
 }
 
-// Section and key names are stored percent-encoded ("Lumivex%20Software").
-QString decodedName(const QByteArray &raw)
+// Section and key names are stored percent-encoded ("Lumivex%20Software"),
+// some by hand without it. Most lines are ruled out by their length alone.
+bool isName(const QByteArray &text, qsizetype from, qsizetype to, const QString &name)
 {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(raw.trimmed()));
+    from = skipBlanks(text, from, to);
+    to = trimBlanks(text, from, to);
+    // Each UTF-16 unit takes one to three bytes, each byte one to three characters.
+    const qsizetype units = name.size();
+    if (to - from < units || to - from > 9 * units)
+        return false;
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.mid(from, to - from))) == name;
 }
 
 QByteArray encodedName(const QString &name)
@@ -107,7 +114,7 @@ Place locate(const QByteArray &text, const QString &section, const QString &key)
         if (text[first] == '[') {
             const qsizetype close = lastIndexInLine(text, ']', first, line.end);
             const qsizetype nameEnd = close > first ? close : line.end;
-            inSection = decodedName(text.mid(first + 1, nameEnd - first - 1)) == section;
+            inSection = isName(text, first + 1, nameEnd, section);
             if (inSection)
                 place.newKeyAt = line.next;
             continue;
@@ -119,7 +126,7 @@ Place locate(const QByteArray &text, const QString &section, const QString &key)
         if (text[line.end - 1] != '\\')
             place.newKeyAt = line.next;
         const qsizetype equals = indexInLine(text, '=', first, line.end);
-        if (equals < 0 || decodedName(text.mid(first, equals - first)) != key)
+        if (equals < 0 || !isName(text, first, equals, key))
             continue;
         place.assignment = line;
         place.valueBegin = skipBlanks(text, equals + 1, line.end);
