@@ -59,13 +59,14 @@ qsizetype lastIndexInLine(const QByteArray &text, char c, qsizetype from, qsizet
 }
 
 // The end of the value that starts at begin: a quoted value ends with its
-// closing quote, any other at a comment (";") or the end of the line; blanks
-// before either are not part of it.
+// closing quote (when only blanks or a comment follow), any other at a
+// comment (";") or the end of the line; blanks before either are not part of it.
 qsizetype valueEnd(const QByteArray &text, qsizetype begin, qsizetype lineEnd)
 {
     if (begin < lineEnd && text[begin] == '"') {
         const qsizetype close = indexInLine(text, '"', begin + 1, lineEnd);
-        if (close >= 0)
+        const qsizetype after = close < 0 ? lineEnd : skipBlanks(text, close + 1, lineEnd);
+        if (close >= 0 && (after == lineEnd || text[after] == ';'))
             return close + 1;
     }
     const qsizetype comment = indexInLine(text, ';', begin, lineEnd);

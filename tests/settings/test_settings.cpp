@@ -87,6 +87,9 @@ void TestSettings::editKeepsEveryOtherByte_data()
     QTest::newRow("new key not after a line that goes on")
         << QByteArray("[Lumivex%20Software]\nCombo2=1\nx=y\\\n")
         << QByteArray("[Lumivex%20Software]\nCombo2=1\nCombo1=1\nx=y\\\n");
+    QTest::newRow("quotes with more after them")
+        << QByteArray("[Lumivex%20Software]\nCombo1=\"0\" x\n")
+        << QByteArray("[Lumivex%20Software]\nCombo1=1\n");
     QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[Lumivex%20Software]\nCombo1=0\n")
                                      << QByteArray("\xEF\xBB\xBF[Lumivex%20Software]\nCombo1=1\n");
     QTest::newRow("key in another section only")
