@@ -165,7 +165,8 @@ void TestSkinFramework::skinsLoadOrFail()
         if (content.contains("url("))
             QVERIFY(component.styleSheet().contains(m_dir.filePath(QStringLiteral("none.png"))));
     } else {
-        QVERIFY(failure.contains(m_dir.filePath(QStringLiteral("o.cjs"))));
+        QVERIFY(
+            failure.contains(QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("o.cjs")))));
     }
 }
 
@@ -186,10 +187,13 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder_data()
         << x << "url(/abs/f.png) url(:/g.png) url(file:h.png)"
         << "url(/abs/f.png) url(:/g.png) url(file:h.png)"
         << "/abs/f.png";
+#ifndef Q_OS_WIN
+    // On Windows a backslash separates folders; it is never part of a name.
     QTest::newRow("folder with a quote and a backslash") << R"(/we"ird\slash)"
                                                          << "url(a.png)"
                                                          << R"(url("/we\"ird\\slash/a.png"))"
                                                          << R"(/we"ird\slash/a.png)";
+#endif
 }
 
 void TestSkinFramework::urlsResolveAgainstTheSkinFolder()
@@ -211,7 +215,8 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder()
     qWarning("after the check");
     qInstallMessageHandler(before);
     QVERIFY2(warning.isEmpty(), qPrintable(rule));
-    QCOMPARE(pixmapMessage, QStringLiteral("Could not create pixmap from ") + qtPath);
+    QCOMPARE(pixmapMessage,
+             QStringLiteral("Could not create pixmap from ") + QDir::toNativeSeparators(qtPath));
     QCOMPARE(messageSeen, QStringLiteral("after the check"));
 }
 
