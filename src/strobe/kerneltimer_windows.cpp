@@ -5,7 +5,7 @@
 #include <QWinEventNotifier>
 
 #include <qt_windows.h>
-#include <timeapi.h>
+#include <mmsystem.h>
 
 #include <chrono>
 
