@@ -5,6 +5,9 @@
 # colour step against its nominal length (median and 99th percentile), the
 # drift of the mean period, the program's CPU use and its peak memory.
 #   bench/strobe-timing.sh [build dir] [seconds per speed, default 25]
+# LUMIVEX_PROGRAM names another program to measure, LUMIVEX_LAUNCHER what
+# starts it (bench/strobe-timing-wine.sh: lumivex.exe under Wine); the build
+# dir then only provides the tools.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -33,9 +36,9 @@ printf '%-7s %8s %7s %11s %11s %13s %8s %9s %9s\n' speed nominal steps "median e
 speeds=(Slow Medium Fast)
 nominals=(200 150 100)
 for index in 0 1 2; do
-    "$build/lumivex" &
+    ${LUMIVEX_LAUNCHER:+"$LUMIVEX_LAUNCHER"} "${LUMIVEX_PROGRAM:-$build/lumivex}" &
     pid=$!
-    win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1)
+    win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1)
     downs=""
     for ((k = 0; k < index; k++)); do downs+="Down "; done
     xdotool windowfocus --sync "$win"
