@@ -51,7 +51,7 @@ soak: build
 # kept in ~/.cache/lumivex (the first time takes half an hour or more).
 windows:
 	@scripts/install-deps-windows
-	@qt=$$(scripts/build-windows-qt | tee /dev/stderr | tail -n 1) && \
+	@qt=$$(scripts/build-windows-qt >&2 && scripts/build-windows-qt | tail -n 1) && \
 	cmake -S . -B $(WINDOWS_BUILD_DIR) -G Ninja \
 	    -DCMAKE_TOOLCHAIN_FILE=$$qt/lib/cmake/Qt6/qt.toolchain.cmake \
 	    -DQT_CHAINLOAD_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
