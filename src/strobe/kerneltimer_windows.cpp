@@ -4,8 +4,8 @@
 
 #include <QWinEventNotifier>
 
-#include <qt_windows.h>
 #include <mmsystem.h>
+#include <qt_windows.h>
 
 #include <chrono>
 
