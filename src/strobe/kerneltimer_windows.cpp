@@ -4,8 +4,9 @@
 
 #include <QWinEventNotifier>
 
-#include <mmsystem.h>
 #include <qt_windows.h>
+// Needs the types of windows.h.
+#include <mmsystem.h>
 
 #include <chrono>
 
