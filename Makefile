@@ -6,7 +6,11 @@ CMAKE_FLAGS ?=
 
 FUZZ_SECONDS ?= 30
 
+WINDOWS_BUILD_DIR ?= build-windows
+WINDOWS_CMAKE_FLAGS ?=
+
 .PHONY: all deps build run test check sanitize-test fuzz bench soak clean
+.PHONY: windows windows-test windows-packages bench-windows host-tools
 
 all: build
 
@@ -42,5 +46,34 @@ bench: build
 soak: build
 	bench/soak.sh $(BUILD_DIR)/lumivex
 
+# Windows, cross-built here: lumivex.exe with the DLLs it needs in
+# $(WINDOWS_BUILD_DIR). Qt for Windows is built from Debian's source once and
+# kept in ~/.cache/lumivex (the first time takes half an hour or more).
+windows:
+	@scripts/install-deps-windows
+	@qt=$$(scripts/build-windows-qt >&2 && scripts/build-windows-qt | tail -n 1) && \
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -G Ninja \
+	    -DCMAKE_TOOLCHAIN_FILE=$$qt/lib/cmake/Qt6/qt.toolchain.cmake \
+	    -DQT_CHAINLOAD_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	    -DLUMIVEX_HOST_TOOLS=$(abspath $(BUILD_DIR))/tools $(WINDOWS_CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD_DIR)
+
+# The portable zip and the installer, in $(WINDOWS_BUILD_DIR)/packages.
+windows-packages: windows
+	cmake --build $(WINDOWS_BUILD_DIR) --target windows-packages
+
+# The Linux tools that read the screen for the Wine tests and benchmarks.
+host-tools: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) --target pixelsampler screengrab xclose cursorgrab
+
+# The Windows build's tests under Wine: unit and widget tests, the program on
+# a virtual display, the packages installed and removed.
+windows-test: windows host-tools
+	ctest --test-dir $(WINDOWS_BUILD_DIR) --output-on-failure
+
+bench-windows: windows host-tools
+	bench/strobe-timing-wine.sh $(WINDOWS_BUILD_DIR) $(BUILD_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-fuzz
+	rm -rf $(BUILD_DIR) build-asan build-fuzz $(WINDOWS_BUILD_DIR)

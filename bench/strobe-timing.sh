@@ -12,6 +12,10 @@
 #   peak RSS, own   the program's peak resident memory and its own part
 #   bench/strobe-timing.sh [build dir] [seconds sampled per speed, default 25]
 #   QUIET_SECONDS=10    seconds of CPU counting per speed
+# LUMIVEX_PROGRAM names another program to measure and LUMIVEX_LAUNCHER what
+# starts it (bench/strobe-timing-wine.sh: lumivex.exe under Wine); the build
+# dir then only provides the tools, and tick to screen is not measured, since
+# the timer's grid cannot be read off that program.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -50,12 +54,20 @@ printf '%-7s %8s %6s %10s %10s %12s %8s %9s %9s %8s\n' speed nominal steps "to s
 speeds=(Slow Medium Fast)
 nominals=(200 150 100)
 for index in 0 1 2; do
-    # Only the timer's arming stops the program under strace.
-    strace -f -qq --seccomp-bpf -e trace=timerfd_settime -o "$scratch/timer" \
-        "$build/lumivex" &
-    tracer=$!
-    win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1)
-    pid=$(ps -o pid= --ppid "$tracer" | tr -d ' ')
+    : > "$scratch/timer"
+    if [[ -n "${LUMIVEX_LAUNCHER:-}" ]]; then
+        "$LUMIVEX_LAUNCHER" "$LUMIVEX_PROGRAM" &
+        tracer=$!
+        win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1)
+        pid=$(xdotool getwindowpid "$win")
+    else
+        # Only the timer's arming stops the program under strace.
+        strace -f -qq --seccomp-bpf -e trace=timerfd_settime -o "$scratch/timer" \
+            "$build/lumivex" &
+        tracer=$!
+        win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1)
+        pid=$(ps -o pid= --ppid "$tracer" | tr -d ' ')
+    fi
     downs=""
     for ((k = 0; k < index; k++)); do downs+="Down "; done
     xdotool windowfocus --sync "$win"
@@ -83,8 +95,11 @@ for index in 0 1 2; do
 
     nominal=${nominals[$index]}
     # The grid of the strobe's timer: its first deadline and its interval.
-    read -r grid_s grid_ns < <(grep TFD_TIMER_ABSTIME "$scratch/timer" | tail -n1 \
-        | sed -E 's/.*it_value=\{tv_sec=([0-9]+), tv_nsec=([0-9]+)\}.*/\1 \2/')
+    grid_s=0 grid_ns=0
+    if grep -q TFD_TIMER_ABSTIME "$scratch/timer"; then
+        read -r grid_s grid_ns < <(grep TFD_TIMER_ABSTIME "$scratch/timer" | tail -n1 \
+            | sed -E 's/.*it_value=\{tv_sec=([0-9]+), tv_nsec=([0-9]+)\}.*/\1 \2/')
+    fi
     # Black lasts one tick, white two (the tick that wraps shows nothing new).
     awk -v nominal="$nominal" -v gs="$grid_s" -v gns="$grid_ns" '
         { t[NR] = $1; c[NR] = $2 }
@@ -106,6 +121,7 @@ for index in 0 1 2; do
     count=$(wc -l < "$scratch/sorted")
     median=$(sed -n "$(( (count + 1) / 2 ))p" "$scratch/sorted")
     p99=$(sed -n "$(( (count * 99 + 99) / 100 ))p" "$scratch/sorted")
+    if [[ "$grid_s" == 0 ]]; then median=nan p99=nan; fi
     cpu=$(share "$before" "$after" "$started" "$ended")
     server_cpu=$([[ -n "$server" ]] && share "$server_before" "$server_after" "$started" "$ended" \
         || echo "-")

@@ -2,8 +2,8 @@
 
 #include "platform.h"
 #include "qtmessagebox.h"
-#include "nativesettingsstore.h"
 #include "seededrandom.h"
+#include "userstore.h"
 
 namespace shell {
 
@@ -11,7 +11,7 @@ class DesktopPlatform final : public Platform
 {
 public:
     errors::MessageBox &messageBox() override { return m_messageBox; }
-    settings::SettingsStore &settingsStore() override { return m_settings; }
+    settings::SettingsStore &settingsStore() override { return *m_settings; }
     QString programFolder() const override;
     float secondsSinceMidnight() const override;
     void randomize(double seed) override { m_random.randomize(seed); }
@@ -21,7 +21,7 @@ public:
 
 private:
     QtMessageBox m_messageBox;
-    settings::NativeSettingsStore m_settings;
+    std::unique_ptr<settings::SettingsStore> m_settings = settings::openUserStore();
     SeededRandom m_random;
 };
 

@@ -5,9 +5,9 @@
 #include <QBasicTimer>
 #include <QObject>
 
-class QSocketNotifier;
-
 namespace strobe {
+
+class KernelTimer;
 
 // An interval timer in milliseconds. Interval 0 means no ticks at all, enabled
 // or not. Ticks are due on a fixed grid from the moment the timer starts; a
@@ -18,8 +18,9 @@ class IntervalTimer final : public QObject
 
 public:
     enum class Source {
-        // The kernel's own interval timer where there is one (exact to the
-        // microsecond), Qt's precise timer elsewhere.
+        // The system's own interval timer where there is one (timerfd on
+        // Linux, a high-resolution waitable timer on Windows), Qt's precise
+        // timer elsewhere.
         Best,
         // Qt's precise timer, whole milliseconds, steered back onto the grid.
         QtTimer,
@@ -36,7 +37,7 @@ public:
     void setEnabled(bool enabled);
     // Whether a tick is pending at all.
     bool isArmed() const { return m_armed; }
-    bool usesKernelTimer() const { return m_kernelTimer >= 0; }
+    bool usesKernelTimer() const { return m_kernelTimer != nullptr; }
 
 Q_SIGNALS:
     void Timer();
@@ -48,13 +49,10 @@ private:
     void restart();
     void stop();
     void startQtTimer();
-    bool startKernelTimer();
-    void kernelTimerExpired();
 
     TickGrid m_grid;
     QBasicTimer m_timer;
-    int m_kernelTimer = -1;
-    QSocketNotifier *m_kernelNotifier = nullptr;
+    KernelTimer *m_kernelTimer = nullptr;
     int m_interval = 0;
     bool m_enabled = false;
     bool m_armed = false;

@@ -35,4 +35,11 @@ private:
     qint64 m_reached = 0;
 };
 
+// The monotonic clock the grids are kept on.
+inline TickGrid::Duration monotonicNow()
+{
+    return std::chrono::duration_cast<TickGrid::Duration>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
 } // namespace strobe

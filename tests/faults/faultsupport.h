@@ -5,6 +5,10 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 // Hostile file contents and small helpers shared by the fault tests.
 namespace faults {
 
@@ -43,6 +47,16 @@ inline bool runTool(const QString &program, const QStringList &args, QByteArray 
     if (out)
         *out = process.readAllStandardOutput();
     return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Whether small file systems can be mounted in a test's scratch folder.
+inline bool canMountFileSystems()
+{
+#ifdef Q_OS_UNIX
+    return geteuid() == 0 && QFile::exists(QStringLiteral("/bin/mount"));
+#else
+    return false;
+#endif
 }
 
 } // namespace faults

@@ -145,11 +145,16 @@ void TestSettings::fileLayoutIsTheConventionalOne()
                       QStringLiteral("Combo2"), settings::fromOptionIndex(-1));
     QFile file(dir.filePath(QStringLiteral("Quarnel.conf")));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll().trimmed(), QByteArray("[Lumivex%20Software]\nCombo2=-1"));
+    // Windows line ends on Windows.
+    QCOMPARE(file.readAll().trimmed().replace("\r\n", "\n"),
+             QByteArray("[Lumivex%20Software]\nCombo2=-1"));
 }
 
 void TestSettings::relativeConfigHomeIsIgnored()
 {
+#ifdef Q_OS_WIN
+    QSKIP("the registry holds the settings on Windows");
+#endif
     QTemporaryDir home;
     qputenv("HOME", QFile::encodeName(home.path()));
     qputenv("XDG_CONFIG_HOME", "relative/config");

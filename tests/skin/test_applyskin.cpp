@@ -107,9 +107,12 @@ void TestApplySkin::withoutSkinNothingHappens_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::newRow("no folder x") << QString();
-    QTest::newRow("only O.CJS in x") << QStringLiteral("upper case");
     QTest::newRow("o.cjs is a folder") << QStringLiteral("folder");
+#ifdef Q_OS_UNIX
+    // Names that differ in case only are one name on Windows, and there are no pipes.
+    QTest::newRow("only O.CJS in x") << QStringLiteral("upper case");
     QTest::newRow("o.cjs is a pipe") << QStringLiteral("pipe");
+#endif
 }
 
 void TestApplySkin::withoutSkinNothingHappens()
@@ -121,8 +124,10 @@ void TestApplySkin::withoutSkinNothingHappens()
         writeSkin(platform, "QWidget {}", QStringLiteral("O.CJS"));
     else if (setup == QStringLiteral("folder"))
         QVERIFY(QDir().mkpath(QFile::decodeName(skin)));
+#ifdef Q_OS_UNIX
     else if (setup == QStringLiteral("pipe"))
         QVERIFY(QDir().mkpath(skinFolder(platform)) && ::mkfifo(skin.constData(), 0644) == 0);
+#endif
 
     shell::Form1 form(platform);
     RecordingDispatch component;
@@ -191,7 +196,7 @@ void TestApplySkin::sixCallsInOrder()
     component.flags = read;
     Globals::ApplySkin(form, component, platform.folder);
 
-    const QString path = skinFolder(platform) + QStringLiteral("/o.cjs");
+    const QString path = platform.folder + QDir::toNativeSeparators(QStringLiteral("/x/o.cjs"));
     const QList<RecordingDispatch::Call> expected{
         {2, CallKind::Method, {path, QString()}},
         {1, CallKind::PropertyGet, {}},

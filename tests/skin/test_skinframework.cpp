@@ -184,7 +184,8 @@ void TestSkinFramework::skinsLoadOrFail()
         if (content.contains("url("))
             QVERIFY(component.styleSheet().contains(m_dir.filePath(QStringLiteral("none.png"))));
     } else {
-        QVERIFY(failure.contains(m_dir.filePath(QStringLiteral("o.cjs"))));
+        QVERIFY(
+            failure.contains(QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("o.cjs")))));
     }
 }
 
@@ -209,6 +210,8 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder_data()
         << x << R"x(url(\61\2Epng) /* url(b.png) */ "url(c.png)")x"
         << R"x(url("/skins/x/a.png") /* url(b.png) */ "url(c.png)")x"
         << "/skins/x/a.png";
+#ifndef Q_OS_WIN
+    // On Windows a backslash separates folders; it is never part of a name.
     QTest::newRow("folder with a quote and a backslash") << R"(/we"ird\slash)"
                                                          << "url(a.png)"
                                                          << R"(url("/we\"ird\\slash/a.png"))"
@@ -228,6 +231,7 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder_data()
                                                  << "url(status)"
                                                  << R"(url(":/proc/self/status"))"
                                                  << ":/proc/self/status";
+#endif
 }
 
 void TestSkinFramework::urlsResolveAgainstTheSkinFolder()
@@ -249,7 +253,8 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder()
     qWarning("after the check");
     qInstallMessageHandler(before);
     QVERIFY2(warning.isEmpty(), qPrintable(rule));
-    QCOMPARE(pixmapMessage, QStringLiteral("Could not create pixmap from ") + qtPath);
+    QCOMPARE(pixmapMessage,
+             QStringLiteral("Could not create pixmap from ") + QDir::toNativeSeparators(qtPath));
     QCOMPARE(messageSeen, QStringLiteral("after the check"));
 }
 

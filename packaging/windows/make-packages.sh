@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the two Windows packages from the build folder's install tree:
+#   lumivex-<version>-windows-x64.zip        unpack anywhere and run lumivex.exe
+#   lumivex-<version>-windows-x64-setup.exe  per-user installer (NSIS)
+# Both land in <build dir>/packages.
+#   make-packages.sh <build dir> <version> [makensis] [strip]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+version=$2
+makensis=${3:-makensis}
+strip=${4:-x86_64-w64-mingw32-strip}
+out=$build/packages
+name=lumivex-$version-windows-x64
+stage=$out/Lumivex-$version
+
+rm -rf "$out"
+mkdir -p "$out"
+cmake --install "$build" --prefix "$stage" --strip > /dev/null
+[[ -f "$stage/lumivex.exe" ]] || { echo "make-packages: no lumivex.exe in $stage" >&2; exit 1; }
+# Debian's compiler run-time DLLs carry their debugging symbols.
+find "$stage" -name '*.dll' -exec "$strip" --strip-unneeded {} +
+
+(cd "$out" && cmake -E tar cf "$name.zip" --format=zip "Lumivex-$version")
+
+# The installer names every file it installs, so that the uninstaller removes
+# exactly those and nothing a user put beside them.
+winpath() { printf '%s' "${1#./}" | tr / '\\'; }
+{
+    while IFS= read -r dir; do
+        if [[ $dir == . ]]; then
+            printf 'SetOutPath "$INSTDIR"\n'
+        else
+            printf 'SetOutPath "$INSTDIR\\%s"\n' "$(winpath "$dir")"
+        fi
+        find "$stage/${dir#./}" -maxdepth 1 -type f | sort | while IFS= read -r file; do
+            printf 'File "%s"\n' "$file"
+        done
+    done < <(cd "$stage" && find . -type d | sort)
+} > "$out/files.nsh"
+{
+    (cd "$stage" && find . -type f | sort) | while IFS= read -r file; do
+        printf 'Delete "$INSTDIR\\%s"\n' "$(winpath "$file")"
+    done
+    (cd "$stage" && find . -mindepth 1 -type d | sort -r) | while IFS= read -r dir; do
+        printf 'RMDir "$INSTDIR\\%s"\n' "$(winpath "$dir")"
+    done
+} > "$out/unfiles.nsh"
+
+size_kb=$(du -sk "$stage" | cut -f1)
+"$makensis" -V2 -NOCD -DVERSION="$version" -DSTAGE="$stage" -DFILES="$out/files.nsh" \
+    -DUNFILES="$out/unfiles.nsh" -DICON="$here/../../src/layouts/icons/lumivex.ico" \
+    -DSIZE_KB="$size_kb" -DOUTFILE="$out/$name-setup.exe" "$here/lumivex.nsi"
+rm -f "$out/files.nsh" "$out/unfiles.nsh"
+ls -l "$out/$name.zip" "$out/$name-setup.exe"

@@ -1,0 +1,12 @@
+#include "userstore.h"
+
+#include "registrysettingsstore.h"
+
+namespace settings {
+
+std::unique_ptr<SettingsStore> openUserStore()
+{
+    return std::make_unique<RegistrySettingsStore>();
+}
+
+} // namespace settings

@@ -1,0 +1,10 @@
+#include "kerneltimer.h"
+
+namespace strobe {
+
+KernelTimer *KernelTimer::create(QObject *)
+{
+    return nullptr;
+}
+
+} // namespace strobe
