@@ -15,9 +15,11 @@ trap 'e2e_cleanup; for p in "${helpers[@]}"; do kill "$p" 2>/dev/null || true; d
 
 xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
 xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
-openbox --sm-disable >"$scratch/wm.log" 2>&1 &
+# A window mapped before openbox has started up is never managed; it runs
+# --startup once it is ready.
+openbox --sm-disable --startup "touch $scratch/wm-ready" >"$scratch/wm.log" 2>&1 &
 helpers+=($!)
-wm_ready() { wmctrl -m >/dev/null 2>&1; }
+wm_ready() { [[ -e $scratch/wm-ready ]]; }
 e2e_until 200 wm_ready || fail "openbox did not start"
 xmessage -geometry 300x90+1700+300 "Other monitor" >/dev/null 2>&1 &
 helpers+=($!)

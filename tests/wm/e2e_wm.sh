@@ -20,14 +20,16 @@ desktop_entry=$(dirname "$0")/../../packaging/com.quarnel.Lumivex.desktop
 helpers=()
 trap 'e2e_cleanup; for p in "${helpers[@]}"; do kill "$p" 2>/dev/null || true; done' EXIT
 
+# Openbox owns the screen well before it has started up, and a window mapped
+# in between is never managed; it runs --startup once it is ready.
 case $wm in
-    openbox) openbox --sm-disable >"$scratch/wm.log" 2>&1 & ;;
+    openbox) openbox --sm-disable --startup "touch $scratch/wm-ready" >"$scratch/wm.log" 2>&1 & ;;
     mutter) mutter --x11 --replace --sm-disable >"$scratch/wm.log" 2>&1 & ;;
     xfwm4) xfwm4 >"$scratch/wm.log" 2>&1 & ;;
     *) fail "unknown window manager $wm" ;;
 esac
 helpers+=($!)
-wm_ready() { wmctrl -m >/dev/null 2>&1; }
+wm_ready() { wmctrl -m >/dev/null 2>&1 && [[ $wm != openbox || -e $scratch/wm-ready ]]; }
 e2e_until 200 wm_ready || fail "$wm did not start: $(tail -5 "$scratch/wm.log")"
 
 # A 40-pixel panel along the bottom and an always-on-top window over the middle.
