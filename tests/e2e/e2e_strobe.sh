@@ -91,7 +91,9 @@ for style in classic random; do
         "$sampler" 60 0 1 200 > "$scratch/hint"
         grep -q -E '#000000|#ffffff' "$scratch/hint" && fail "the hint was painted over: $(cat "$scratch/hint")"
         xdotool key --delay 30 h i d e
-        sleep 0.3
+        # xdotool returns before the program has read the keys.
+        corner_flashes() { [[ " #000000 #ffffff " == *" $("$sampler" --once 60 0) "* ]]; }
+        e2e_until 30 corner_flashes || fail "the hint stayed after H I D E"
         "$sampler" 60 0 1 200 > "$scratch/hint"
         grep -v -q -E '#000000|#ffffff' "$scratch/hint" && fail "the hint stayed after H I D E: $(cat "$scratch/hint")"
         [[ $(wc -l < "$scratch/hint") -ge 3 ]] || fail "the hint's corner does not flash after H I D E"

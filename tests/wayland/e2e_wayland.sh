@@ -27,6 +27,10 @@ weston_pid=$!
 weston_up() { [[ -S $XDG_RUNTIME_DIR/$socket ]] && xdotool search --class weston >/dev/null; }
 e2e_until 150 weston_up || fail "weston did not start: $(tail -5 "$scratch/weston.log")"
 output=$(xdotool search --class weston | head -n1)
+# Keys typed into weston's output window reach the focused Wayland window.
+# Weston gives a new window the keyboard only once its output has the X
+# focus; a window that opens before then now and again never gets it.
+xdotool windowfocus --sync "$output"
 
 scene() { WAYLAND_DISPLAY=$socket timeout 5 weston-debug scene-graph 2>/dev/null; }
 # The views of one layer of the scene graph, by the layer's position.
@@ -84,8 +88,6 @@ main_active() {
     "$build/tools/screengrab" --colours $((x + 150)) $((y + 5)) 240 20 | grep -q '^#000000 '
 }
 
-# Keys typed into weston's output window reach the focused Wayland window.
-xdotool windowfocus --sync "$output"
 e2e_until 50 main_active || fail "the main window never got the focus"
 xdotool key --delay 100 Tab Tab Return
 check_strobe "first start"

@@ -83,12 +83,16 @@ all_strobe() {
         [[ "$strobe_colours" == *" $colour "* ]] || return 1
     done <"$scratch/colours"
 }
-strobe_gone() { ! xdotool search --onlyvisible --class lumivex | grep -qvx "$win"; }
+strobe_id() { xdotool search --onlyvisible --class lumivex | grep -vx "$win" | head -n1; }
+strobe_gone() { [[ -z $(strobe_id) ]]; }
+strobe_focused() { local id; id=$(strobe_id) && [[ -n $id && $(xdotool getwindowfocus) == "$id" ]]; }
 focus_back() { [[ $(xdotool getwindowfocus) == "$win" ]]; }
 
 check_strobe() {
     local round=$1
     e2e_until 100 is_strobe 640 400 || fail "$wm, $round: no strobe"
+    # Keys typed before the strobe has the keyboard would go to the main window.
+    e2e_until 50 strobe_focused || fail "$wm, $round: the strobe has no keyboard focus"
     # H I D E takes the hint out of the top-left corner.
     xdotool key --delay 30 h i d e
     e2e_until 30 all_strobe \
@@ -97,7 +101,11 @@ check_strobe() {
         # The window manager hands the focus to the other window: it stays
         # covered, and Escape still reaches the strobe.
         wmctrl -a xmessage
+        # Time for the window manager to act; the strobe then takes the
+        # keyboard back, on a loaded machine possibly later than that.
         sleep 0.5
+        e2e_until 50 strobe_focused \
+            || fail "$wm: the focus stayed on $(xdotool getwindowfocus -f), not the strobe"
         all_strobe || fail "$wm: the other window came over the strobe"
     fi
     xdotool key Escape
