@@ -40,7 +40,6 @@ wine_reg delete 'HKCU\Software\Quarnel' /f > /dev/null || true
 read -r width height < <(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }')
 cx=$((width / 2)) cy=$((height / 2))
 
-window_named() { xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n1; }
 
 # Waits up to $1 seconds for a visible window named $2 and prints its id.
 wait_window() {
@@ -63,7 +62,7 @@ start() {
         local box
         box=$(wait_window 60 'Application Error') || fail "report $((r + 1)) did not appear"
         xdotool windowfocus --sync "$box" key Return
-        e2e_wait 50 window_gone "$box" || fail "report $((r + 1)) stayed open"
+        e2e_until 50 window_gone "$box" || fail "report $((r + 1)) stayed open"
     done
     win=$(wait_window 60 'Lumivex Software') || fail "the main window did not appear"
     [[ -z "$(window_named 'Application Error')" ]] || fail "an unexpected error report"
@@ -71,20 +70,11 @@ start() {
 
 window_gone() { ! xdotool getwindowname "$1" > /dev/null 2>&1 || [[ -z "$(window_named "$(xdotool getwindowname "$1")")" ]]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
-e2e_wait() {
-    local tries=$1
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # Closes the main window as a window manager would and waits for the end.
 stop() {
     "$tools/xclose" "$win"
-    e2e_wait 150 program_ended || fail "the program did not end when its window closed"
+    e2e_until 150 program_ended || fail "the program did not end when its window closed"
     wait "$pid" || fail "the program ended with status $?"
     pid=""
 }
@@ -137,21 +127,21 @@ start
 eval "$(xdotool getwindowgeometry --shell "$win")"
 echo "main window ${WIDTH}x${HEIGHT} at $X,$Y"
 [[ "$WIDTH" == 536 && "$HEIGHT" == 192 ]] || fail "main window is ${WIDTH}x${HEIGHT}, not 536x192"
-e2e_wait 100 eval '[[ "$(stored Combo2)" == "REG_SZ 0" ]]' \
+e2e_until 100 eval '[[ "$(stored Combo2)" == "REG_SZ 0" ]]' \
     || fail "first start stored Combo2 as '$(stored Combo2)'"
 [[ "$(stored Combo1)" == "REG_SZ 0" ]] || fail "first start stored Combo1 as '$(stored Combo1)'"
 
 # Random Colors and Fast: the style list has the focus.
 xdotool windowfocus --sync "$win"
 xdotool key --delay 100 End Tab End
-e2e_wait 100 eval '[[ "$(stored Combo1) $(stored Combo2)" == "REG_SZ 1 REG_SZ 2" ]]' \
+e2e_until 100 eval '[[ "$(stored Combo1) $(stored Combo2)" == "REG_SZ 1 REG_SZ 2" ]]' \
     || fail "choices stored as '$(stored Combo1)' '$(stored Combo2)'"
 
 # The help box, titled with the application title, and back.
 xdotool key --delay 100 Tab Tab Tab Tab space
 box=$(wait_window 20 Lumivex) || fail "the help box did not appear"
 xdotool windowfocus --sync "$box" key Return
-e2e_wait 100 window_gone "$box" || fail "the help box stayed open"
+e2e_until 100 window_gone "$box" || fail "the help box stayed open"
 stop
 echo "main window, registry, help: ok"
 
@@ -181,11 +171,11 @@ corner_flashes() {
     "$sampler" 60 0 1 200 > "$work/hint"
     [[ $(wc -l < "$work/hint") -ge 3 ]]
 }
-e2e_wait 10 corner_flashes || fail "the hint's corner does not flash after H I D E"
+e2e_until 10 corner_flashes || fail "the hint's corner does not flash after H I D E"
 
 xdotool key Escape
 still() { [[ $("$sampler" "$cx" "$cy" 0.6 200 | wc -l) == 1 ]]; }
-e2e_wait 20 still || fail "the screen still changes after Escape"
+e2e_until 20 still || fail "the screen still changes after Escape"
 [[ -n "$(window_named 'Lumivex Software')" ]] || fail "main window gone after Escape"
 kill -0 "$pid" || fail "the program ended at Escape"
 
@@ -197,7 +187,7 @@ wait_for_colour "#000000" "#ffffff"
 check_run "$work/classic" "#000000:1 #ffffff:2" 200 \
     || fail "Classic, Slow: $(head -20 "$work/classic")"
 xdotool key Escape
-e2e_wait 20 still || fail "the screen still changes after the second Escape"
+e2e_until 20 still || fail "the screen still changes after the second Escape"
 stop
 echo "strobe: ok"
 
@@ -217,14 +207,14 @@ cp "$here/../../fuzz/corpus/cursorfile/bitmap.cur" "$work/program/HAND-M.CUR"
 start
 eval "$(xdotool getwindowgeometry --shell "$win")"
 skinned_frame() { [[ "$("$tools/screengrab" --pixel $((X + 20)) $((Y + 88)))" == "#2b3a4d" ]]; }
-e2e_wait 100 skinned_frame || fail "the skin's frame colour is not on screen"
+e2e_until 100 skinned_frame || fail "the skin's frame colour is not on screen"
 # Over the push buttons the pointer is the cursor file's (32x32, hot spot 5,3).
 pointer() { "$tools/cursorgrab" | cut -d' ' -f1-3; }
 xdotool mousemove $((X + 268)) $((Y + 171))
-e2e_wait 50 eval '[[ "$(pointer)" == "32x32 hot 5,3" ]]' \
+e2e_until 50 eval '[[ "$(pointer)" == "32x32 hot 5,3" ]]' \
     || fail "over Start Strobing the pointer is $(pointer), not HAND-M.CUR"
 xdotool mousemove $((X + 3)) $((Y + 100))
-e2e_wait 50 eval '[[ "$(pointer)" != "32x32 hot 5,3" ]]' \
+e2e_until 50 eval '[[ "$(pointer)" != "32x32 hot 5,3" ]]' \
     || fail "over the window's background the pointer stayed HAND-M.CUR"
 stop
 # A cursor file that is no picture: one report at start-up.

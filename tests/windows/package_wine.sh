@@ -73,16 +73,6 @@ while IFS= read -r pe; do
 done < <(find "$top" -name '*.exe' -o -name '*.dll')
 echo "zip: $(wc -l < "$work/files") files, imports complete"
 
-window_named() { xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n1; }
-until_true() {
-    local tries=$1
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 main_window_up() { [[ -n "$(window_named 'Lumivex Software')" ]]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 
@@ -90,10 +80,10 @@ program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 run_and_close() {
     "$wine" "$1" > "$work/run.log" 2>&1 &
     pid=$!
-    until_true 600 main_window_up || fail "$1: the main window did not appear"
+    e2e_until 600 main_window_up || fail "$1: the main window did not appear"
     [[ -z "$(window_named 'Application Error')" ]] || fail "$1: an error report at start-up"
     kill "$pid"
-    until_true 100 program_ended || fail "$1 did not end"
+    e2e_until 100 program_ended || fail "$1 did not end"
     wait "$pid" 2> /dev/null || true
     pid=""
     # The Windows process goes with the server.
@@ -137,7 +127,7 @@ echo '#Form1 { background: grey; }' > "$installed/x/o.cjs"
 # --- The uninstaller. It runs from a copy of itself, so wait for the files. ---
 timeout 120 "$wine" "$installed/uninstall.exe" /S || fail "the uninstaller failed"
 gone() { [[ ! -e "$installed/lumivex.exe" && ! -e "$installed/uninstall.exe" ]]; }
-until_true 600 gone || fail "the uninstaller left the program"
+e2e_until 600 gone || fail "the uninstaller left the program"
 wine_stop
 left=$(cd "$installed" && find . -type f | sed 's|^\./||' | sort)
 [[ "$left" == "x/o.cjs" ]] || fail "after uninstalling, the folder holds: $left"

@@ -69,3 +69,17 @@ wine_stop() {
 
 # reg.exe writes UTF-16 line ends as CR LF; strip the CRs.
 wine_reg() { timeout 60 "$wine" reg "$@" 2> /dev/null | tr -d '\r'; }
+
+# The visible window titled exactly $1, if any.
+window_named() { xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n1; }
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+e2e_until() {
+    local tries=$1
+    shift
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
