@@ -38,14 +38,18 @@ trap 'e2e_cleanup; stop_helpers' EXIT
 # The monitor: 1280x800 at the bottom left, so that the panel along the
 # screen's bottom edge is on it; later the whole screen.
 xrandr --setmonitor M 1280/338x800/212+0+200 screen >/dev/null
-monitor=(0 200 1280 800)
+# Its size; screengrab reads rectangles of it, from its top left corner.
+monitor=(1280 800)
 
 # What each window manager needs to start, how it tells that it is ready and
 # its key that closes the active window.
 close_key=alt+F4
 wm_ready() { wmctrl -m >/dev/null 2>&1; }
 case $wm in
-    none) close_key="" ;;
+    none)
+        close_key=""
+        wm_ready() { true; }
+        ;;
     # Openbox owns the screen well before it has started up, and a window
     # mapped in between is never managed; it runs --startup once it is ready.
     openbox)
@@ -77,10 +81,21 @@ e2e_until 200 wm_ready || fail "$wm did not start: $(tail -5 "$scratch/wm.log")"
 # A 40-pixel panel along the bottom and another program's window.
 "$build/tools/xdock" 40 808080 >/dev/null &
 helpers+=($!)
+# The monitor's area that the window manager keeps free of panels, as x y w h.
+free_area() {
+    local x=0 y=0 w=1600 h=1000
+    if xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_WORKAREA; then
+        read -r x y w h _ < <(xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g')
+    fi
+    local left=$((x > 0 ? x : 0)) top=$((y > 200 ? y : 200))
+    local right=$((x + w < 1280 ? x + w : 1280)) bottom=$((y + h < 1000 ? y + h : 1000))
+    echo "$left $top $((right - left)) $((bottom - top))"
+}
 if [[ $wm != none ]]; then
-    workarea() { xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | cut -d' ' -f1-4; }
-    panel_reserved() { [[ $(workarea) == "0 0 1600 960" ]]; }
-    e2e_until 100 panel_reserved || fail "$wm: the panel reserves nothing: $(workarea)"
+    panel_reserved() {
+        ! xprop -root _NET_SUPPORTED | grep -q _NET_WORKAREA || [[ $(free_area) == "0 200 1280 760" ]]
+    }
+    e2e_until 100 panel_reserved || fail "$wm: the panel reserves nothing: $(free_area)"
     xmessage -geometry 320x90+800+500 "Another program" >/dev/null 2>&1 &
     helpers+=($!)
     other_id() { xdotool search --onlyvisible --class xmessage | head -n1; }
@@ -98,16 +113,15 @@ client_rect() {
                              /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }'
 }
 frame_centred() {
-    local x y w h l=0 r=0 t=0 b=0 free=800
+    local x y w h l=0 r=0 t=0 b=0 fx fy fw fh
     read -r x y w h < <(client_rect)
+    read -r fx fy fw fh < <(free_area)
     if [[ $wm != none ]]; then
-        free=760
         read -r l r t b < <(xprop -id "$win" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
         [[ -n "$b" ]] || return 1
     fi
-    # Twice the centres, so an odd size may be half a pixel off; the free area
-    # is the monitor above the panel that the window manager keeps free.
-    local dx=$((2 * (x - l) + w + l + r - 1280)) dy=$((2 * (y - t - 200) + h + t + b - free))
+    # Twice the centres, so an odd size may be half a pixel off.
+    local dx=$((2 * (x - l - fx) + w + l + r - fw)) dy=$((2 * (y - t - fy) + h + t + b - fh))
     ((dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1))
 }
 e2e_until 50 frame_centred || fail "$wm: frame not centred: client $(client_rect)," \
@@ -123,7 +137,7 @@ strobe_colours=" #ff0000 #00ff00 #0000ff #00ffff #ff00ff #ffff00 "
 is_strobe() { [[ "$strobe_colours" == *" $("$build/tools/pixelsampler" --once "$1" "$2") "* ]]; }
 # Every pixel of the monitor shows a strobe colour (two at most, mid-step).
 all_strobe() {
-    "$build/tools/screengrab" --colours "${monitor[@]}" >"$scratch/colours"
+    "$build/tools/screengrab" --colours 0 0 "${monitor[@]}" >"$scratch/colours"
     while read -r colour _; do
         [[ "$strobe_colours" == *" $colour "* ]] || return 1
     done <"$scratch/colours"
@@ -184,8 +198,8 @@ main_back "close ${close_key:-request}"
 xdotool key Return
 strobe_up "start after close"
 
-xrandr --setmonitor M 1600/423x1000/265+0+0 screen >/dev/null
-monitor=(0 0 1600 1000)
+xrandr --delmonitor M --setmonitor M 1600/423x1000/265+0+0 screen >/dev/null
+monitor=(1600 1000)
 e2e_until 50 all_strobe || fail "$wm: the strobe did not follow the monitor's growth:" \
     "$(sort -k2 -n -r "$scratch/colours" | head -5 | tr '\n' ' ')"
 echo "$wm, growth: the strobe covers the grown monitor"
