@@ -56,7 +56,8 @@ void Form2::Show(QScreen *screen)
             screen = QGuiApplication::primaryScreen();
         m_window->cover(*screen,
                         [this] { return m_mainWindow ? m_mainWindow->screen() : nullptr; });
-    } else if (m_window->isMinimized()) {
+    } else if (m_window->isMinimized() || !m_window->isFullScreen()) {
+        // A window manager may have taken the full screen away for another window.
         m_window->showFullScreen();
     }
     m_window->raise();
