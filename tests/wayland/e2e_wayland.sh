@@ -119,17 +119,21 @@ print(r["width"], r["height"])'; }
     swaymsg "[pid=$other_pid] focus" >/dev/null
     other_name=$(windows | awk -v p="$other_pid" '$3 == p { $1 = $2 = $3 = $4 = $5 = $6 = $7 = ""; print }' | sed 's/^ *//')
     e2e_until 50 focused "$other_name" || fail "sway: the other window has no keyboard"
-    other_shows() {
+    # The middle of the window of process $1 (named $2, if given) does not
+    # show the strobe.
+    shows() {
         local x y w h
-        read -r x y w h < <(windows | awk -v p="$other_pid" '$3 == p { print $4, $5, $6, $7 }')
+        read -r x y w h < <(windows | grep -F -- "${2:-}" \
+            | awk -v p="$1" '$3 == p { print $4, $5, $6, $7; exit }')
         [[ "$strobe_colours" != *" $("$build/tools/pixelsampler" --once $((x + w / 2)) $((y + h / 2))) "* ]]
     }
-    e2e_until 50 other_shows || fail "sway: the other window stays under the strobe"
+    e2e_until 50 shows "$other_pid" || fail "sway: the other window stays under the strobe"
     for _ in 1 2 3 4 5; do focused "$other_name" || fail "sway: the strobe took the keyboard back"; sleep 0.1; done
     echo "sway, other window: above the strobe, with the keyboard"
 
     swaymsg '[title="^Lumivex Software$"] focus' >/dev/null
     e2e_until 50 focused "Lumivex Software" || fail "sway: the main window did not get the keyboard"
+    e2e_until 50 shows "$pid" "Lumivex Software" || fail "sway: the main window has the keyboard under the strobe"
     xdotool key Return
     strobe_up "second start"
 

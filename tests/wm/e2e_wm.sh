@@ -9,8 +9,8 @@
 #     included, with the keyboard;
 #   - the window manager activating the other program's window shows that
 #     window above the strobe, and it keeps the keyboard;
-#   - the main window activated through the window manager, a second Start
-#     brings the strobe forward with the keyboard;
+#   - the main window activated through the window manager shows above the
+#     strobe, and a second Start brings the strobe forward with the keyboard;
 #   - the window manager's close key closes the strobe alone, and the main
 #     window has the keyboard again;
 #   - the monitor growing is followed by the strobe;
@@ -194,21 +194,22 @@ xdotool key --delay 80 Tab Tab Return
 strobe_up "first start"
 
 if [[ $wm != none ]]; then
-    # The middle of the other window, wherever the window manager put it.
-    other_shows() {
+    # The middle of a window, wherever the window manager put it.
+    shows() {
         local x y w h
-        read -r x y w h < <(client_rect "$other")
+        read -r x y w h < <(client_rect "$1")
         ! is_strobe $((x + w / 2)) $((y + h / 2))
     }
     xdotool windowactivate "$other"
     e2e_until 50 focused "$other" || fail "$wm: the other window did not get the keyboard"
-    e2e_until 50 other_shows || fail_shown "$wm: the other window stays under the strobe"
+    e2e_until 50 shows "$other" || fail_shown "$wm: the other window stays under the strobe"
     stays focused "$other" || fail "$wm: the strobe took the keyboard back, $(focus_name) has it"
     echo "$wm, other window: above the strobe, with the keyboard"
 
     # "Start Strobing" kept its focus in the main window.
     xdotool windowactivate "$win"
     e2e_until 50 focused "$win" || fail "$wm: the main window did not get the keyboard"
+    e2e_until 50 shows "$win" || fail_shown "$wm: the main window has the keyboard under the strobe"
     xdotool key Return
     strobe_up "second start"
 fi
