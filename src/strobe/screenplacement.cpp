@@ -76,6 +76,9 @@ void ScreenCover::watch(QScreen &screen)
 
 void ScreenCover::coverAgain()
 {
+    // A window on its way out stays hidden.
+    if (!m_window.isVisible())
+        return;
     QScreen *screen = m_screen;
     if (!screen && m_fallback)
         screen = m_fallback();
