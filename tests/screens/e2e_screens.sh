@@ -68,13 +68,13 @@ xdotool windowmove "$win" $((1280 + 372)) 304
 e2e_until 50 at_left $((1280 + 372)) || fail "main window did not move right"
 xdotool mousemove --window "$win" 268 171 click 1
 e2e_until 100 strobe_window || fail "no strobe on the right"
-e2e_until 50 is_strobe 1280 0 || fail "the strobe is not on the right"
+e2e_until 50 is_strobe 1920 400 || fail "the strobe is not on the right"
 xdotool windowmove "$win" 372 304
 e2e_until 50 at_left 372 || fail "main window did not move left"
 xrandr --delmonitor R >/dev/null
 on_left() {
     eval "$(xdotool getwindowgeometry --shell "$strobe")"
-    [[ "$X,$Y ${WIDTH}x$HEIGHT" == "0,0 1280x800" ]] && is_strobe 0 0 && is_strobe 1279 799
+    [[ "$X,$Y ${WIDTH}x$HEIGHT" == "0,0 1280x800" ]] && is_strobe 100 700 && is_strobe 1279 799
 }
 e2e_until 50 on_left || fail "the strobe stayed at $X,$Y ${WIDTH}x$HEIGHT when its monitor went"
 echo "monitor removed: ok"
