@@ -365,8 +365,10 @@ void Form1::PushButton2_Click()
     errors::Guard guard(m_platform.messageBox(),
                         errors::handlerLocation("Form1", "PushButton2_Click"));
     guard.step(100, [&] {
-        if (!m_form2)
+        if (!m_form2) {
             m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this);
+            m_form2->setMainWindow(this);
+        }
         m_form2->Show(screen());
     });
 }

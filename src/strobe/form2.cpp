@@ -7,11 +7,9 @@
 #include "intervaltimer.h"
 #include "optionsource.h"
 #include "report.h"
-#include "screenplacement.h"
 #include "strobewindow.h"
 #include "virtualkey.h"
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -50,15 +48,16 @@ Form2::~Form2()
 void Form2::Show(QScreen *screen)
 {
     if (!isLoaded()) {
-        m_previousActive = QApplication::activeWindow();
         load();
         // An error box during loading lets the program go on, even to unload us.
         if (!m_window)
             return;
         if (!screen)
             screen = QGuiApplication::primaryScreen();
-        coverScreen(*m_window, *screen);
-    } else if (m_window->isMinimized()) {
+        m_window->cover(*screen,
+                        [this] { return m_mainWindow ? m_mainWindow->screen() : nullptr; });
+    } else if (m_window->isMinimized() || !m_window->isFullScreen()) {
+        // A window manager may have taken the full screen away for another window.
         m_window->showFullScreen();
     }
     m_window->raise();
@@ -93,14 +92,20 @@ void Form2::Unload()
     window->deleteLater();
     m_closing.append(window);
     m_closing.removeAll(nullptr);
-    reactivatePrevious();
+    activateMainWindow();
 }
 
-void Form2::reactivatePrevious()
+void Form2::setMainWindow(QWidget *window)
 {
-    if (m_previousActive && m_previousActive->isVisible())
-        m_previousActive->activateWindow();
-    m_previousActive = nullptr;
+    m_mainWindow = window;
+}
+
+void Form2::activateMainWindow()
+{
+    // Once the strobe is gone some window managers give the keyboard to the
+    // root window, or to whatever is under the pointer.
+    if (m_mainWindow && m_mainWindow->isVisible())
+        m_mainWindow->activateWindow();
 }
 
 bool Form2::isLoaded() const

@@ -36,6 +36,9 @@ public:
     // Safe at any time.
     void Unload();
     bool isLoaded() const;
+    // The window that has the keyboard back when the strobe closes, and whose
+    // screen the strobe moves to when its own goes away.
+    void setMainWindow(QWidget *window);
 
     void Form_Load();
     void Timer1_Timer();
@@ -64,7 +67,7 @@ private:
     bool inState(qint16 step) const { return m_hideActive && m_hideStep == step; }
     void shrinkLabelWidth();
     void shrinkLabelHeight();
-    void reactivatePrevious();
+    void activateMainWindow();
 
     errors::MessageBox &m_box;
     const OptionSource &m_options;
@@ -78,7 +81,7 @@ private:
 
     QPointer<StrobeWindow> m_window;
     QList<QPointer<StrobeWindow>> m_closing;
-    QPointer<QWidget> m_previousActive;
+    QPointer<QWidget> m_mainWindow;
 };
 
 } // namespace strobe

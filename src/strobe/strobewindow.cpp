@@ -2,40 +2,20 @@
 #include "ui_form2.h"
 
 #include "intervaltimer.h"
+#include "screenplacement.h"
 #include "screenreader.h"
 #include "virtualkey.h"
 #include "windowfill.h"
 
-#include <QApplication>
 #include <QBackingStore>
 #include <QCloseEvent>
-#include <QCursor>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
-#include <QTimer>
 
 namespace strobe {
 
-namespace {
-
-// X11 window managers disagree on what may cover a full-screen window: some
-// keep other programs' always-on-top windows above it, some their panels. On
-// X11 the strobe therefore bypasses the window manager, which leaves nothing
-// managed above it; elsewhere it asks to stay on top.
-Qt::WindowFlags strobeFlags()
-{
-    const Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint;
-    if (QApplication::platformName() == u"xcb")
-        return flags | Qt::X11BypassWindowManagerHint;
-    return flags | Qt::WindowStaysOnTopHint;
-}
-
-} // namespace
-
 StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
-    : QWidget(nullptr, strobeFlags())
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
     , m_ui(std::make_unique<Ui::Form2>())
     , m_timer1(new IntervalTimer(this))
     , m_onKeyDown(std::move(onKeyDown))
@@ -43,9 +23,13 @@ StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
 {
     m_ui->setupUi(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
-    // What a screen reader says when the strobe takes the focus.
+    // What a screen reader says when the strobe takes the focus, and what
+    // taskbars and window switchers list it as: the window shows no title
+    // itself, but a nameless entry in a window list cannot be found.
     layouts::announceAsWindow(*this);
-    setAccessibleName(QStringLiteral("Lumivex strobe light, press Escape to exit"));
+    const QString name = QStringLiteral("Lumivex strobe light, press Escape to exit");
+    setWindowTitle(name);
+    setAccessibleName(name);
     setAccessibleDescription(
         QStringLiteral("The whole screen flashes until you press Escape to exit."));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -78,6 +62,13 @@ void StrobeWindow::setColor(const QColor &color)
         m_fill->setColor(color);
     else
         repaint();
+}
+
+void StrobeWindow::cover(QScreen &screen, std::function<QScreen *()> fallback)
+{
+    if (!m_cover)
+        m_cover = new ScreenCover(*this, std::move(fallback));
+    m_cover->cover(screen);
 }
 
 void StrobeWindow::detach()
@@ -114,36 +105,6 @@ void StrobeWindow::keyPressEvent(QKeyEvent *event)
     // The handler may unload the window, which lets go of the handler.
     const KeyHandler handler = m_onKeyDown;
     handler(keyCode, shiftState(event->modifiers()));
-}
-
-bool StrobeWindow::event(QEvent *event)
-{
-    // No window manager gives a bypassing window the focus back. When one
-    // hands it to another window (a shortcut, a new window), Escape would go
-    // to a window hidden behind the strobe, so the strobe takes the focus
-    // back; not when the user works on another monitor (the pointer is
-    // there), nor while the program shows a box, nor when closing.
-    if (event->type() == QEvent::WindowDeactivate && bypassesWindowManager() && m_onKeyDown)
-        QTimer::singleShot(0, this, [this] {
-            if (m_onKeyDown && isVisible() && !isActiveWindow()
-                && !QApplication::activeModalWidget()
-                && QGuiApplication::screenAt(QCursor::pos()) == screen())
-                activateWindow();
-        });
-    return QWidget::event(event);
-}
-
-void StrobeWindow::mousePressEvent(QMouseEvent *event)
-{
-    // A click on the strobe brings the keyboard back to it.
-    if (bypassesWindowManager() && !isActiveWindow())
-        activateWindow();
-    QWidget::mousePressEvent(event);
-}
-
-bool StrobeWindow::bypassesWindowManager() const
-{
-    return windowFlags().testFlag(Qt::X11BypassWindowManagerHint);
 }
 
 bool StrobeWindow::focusNextPrevChild(bool)

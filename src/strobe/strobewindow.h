@@ -7,6 +7,7 @@
 #include <memory>
 
 class QLabel;
+class QScreen;
 
 namespace Ui {
 class Form2;
@@ -15,6 +16,7 @@ class Form2;
 namespace strobe {
 
 class IntervalTimer;
+class ScreenCover;
 class WindowFill;
 
 // The on-screen part of the strobe window, built from its layout: the whole
@@ -39,24 +41,22 @@ public:
     // Shows color at once over the whole window but the hint.
     void setColor(const QColor &color);
 
+    // Shows the window over the whole of screen, and keeps it there while the
+    // displays change; when screen goes away, over the one fallback names.
+    void cover(QScreen &screen, std::function<QScreen *()> fallback);
+
     // Stops the timer and drops key presses from now on; the window is on its
     // way out.
     void detach();
 
 protected:
-    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
     bool focusNextPrevChild(bool next) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    bool bypassesWindowManager() const;
-    bool showPrepared();
-    QRect labelArea() const;
-
     std::unique_ptr<Ui::Form2> m_ui;
     IntervalTimer *m_timer1;
     KeyHandler m_onKeyDown;
@@ -65,6 +65,7 @@ private:
     // Where the window system fills the window, nothing is painted here.
     std::unique_ptr<WindowFill> m_fill;
     bool m_filled = false;
+    ScreenCover *m_cover = nullptr;
 };
 
 } // namespace strobe

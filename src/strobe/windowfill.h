@@ -15,8 +15,8 @@ class WindowFill
 public:
     virtual ~WindowFill() = default;
 
-    // Takes over the window's background once its native window exists, and
-    // empties its caption; false when the window has to paint itself.
+    // Takes over the window's background once its native window exists;
+    // false when the window has to paint itself.
     virtual bool attach() = 0;
     virtual void setColor(const QColor &color) = 0;
 };

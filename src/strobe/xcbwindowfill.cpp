@@ -8,7 +8,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace strobe {
 
@@ -84,7 +83,6 @@ public:
         if (!readFormat(parent) || !createFill(parent))
             return false;
         m_parent = parent;
-        emptyCaption(parent);
         xcb_flush(m_connection);
         return true;
     }
@@ -149,28 +147,6 @@ private:
         xcb_map_window(m_connection, fill);
         m_fill = fill;
         return true;
-    }
-
-    // Qt names a window without a caption after the program; window lists
-    // read this name first.
-    void emptyCaption(xcb_window_t parent)
-    {
-        const xcb_atom_t name = atom("_NET_WM_NAME");
-        const xcb_atom_t utf8 = atom("UTF8_STRING");
-        if (name != XCB_ATOM_NONE && utf8 != XCB_ATOM_NONE)
-            xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, parent, name, utf8, 8, 0,
-                                nullptr);
-        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, parent, XCB_ATOM_WM_NAME,
-                            XCB_ATOM_STRING, 8, 0, nullptr);
-    }
-
-    xcb_atom_t atom(const char *name)
-    {
-        const ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-            m_connection,
-            xcb_intern_atom(m_connection, 0, static_cast<quint16>(std::strlen(name)), name),
-            nullptr));
-        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
 
     QWidget &m_window;

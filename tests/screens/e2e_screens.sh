@@ -5,6 +5,8 @@
 # the pixels of both monitors read: every corner and the centre of the main
 # window's monitor show a strobe colour, none of the other monitor's do. A main
 # window across the border belongs to the monitor that holds its centre.
+# Last, the strobe's monitor is taken away while the main window sits on the
+# other one: the strobe moves over the main window's monitor.
 #   e2e_screens.sh <build dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -61,6 +63,21 @@ check_monitor 1280 0 right $((1280 + 372))
 check_monitor 0 1280 left 372
 check_monitor 1280 0 "across, mostly right" $((1280 - 200))
 check_monitor 0 1280 "across, mostly left" $((1280 - 336))
+
+xdotool windowmove "$win" $((1280 + 372)) 304
+e2e_until 50 at_left $((1280 + 372)) || fail "main window did not move right"
+xdotool mousemove --window "$win" 268 171 click 1
+e2e_until 100 strobe_window || fail "no strobe on the right"
+e2e_until 50 is_strobe 1920 400 || fail "the strobe is not on the right"
+xdotool windowmove "$win" 372 304
+e2e_until 50 at_left 372 || fail "main window did not move left"
+xrandr --delmonitor R >/dev/null
+on_left() {
+    eval "$(xdotool getwindowgeometry --shell "$strobe")"
+    [[ "$X,$Y ${WIDTH}x$HEIGHT" == "0,0 1280x800" ]] && is_strobe 100 700 && is_strobe 1279 799
+}
+e2e_until 50 on_left || fail "the strobe stayed at $X,$Y ${WIDTH}x$HEIGHT when its monitor went"
+echo "monitor removed: ok"
 kill -0 "$pid" || fail "the program ended"
 e2e_stop
 echo "screens end-to-end: ok"

@@ -77,6 +77,8 @@ private Q_SLOTS:
     void unloading();
     void reopenStartsAtFirstColour();
     void coversTheScreen();
+    void waysOutGiveTheKeyboardBack_data();
+    void waysOutGiveTheKeyboardBack();
     void failuresAreReportedAndCarryOn();
     void warningGivesTheRates_data();
     void warningGivesTheRates();
@@ -230,9 +232,12 @@ void TestForm2::reopenStartsAtFirstColour()
     showStrobe();
     m_form->Timer1_Timer();
     m_form->Timer1_Timer();
-    // A second showing while open only raises the window.
+    // A second showing while open only brings the window forward, back in
+    // full screen should a window manager have taken that away.
+    m_form->window()->showNormal();
     m_form->Show(QGuiApplication::primaryScreen());
     QCOMPARE(m_form->BackColor(), ColorValue::White);
+    QVERIFY(m_form->window()->isFullScreen());
     m_form->Unload();
 
     m_options.style = 1;
@@ -255,8 +260,11 @@ void TestForm2::coversTheScreen()
     m_options.style = 1;
     showStrobe();
     QWidget *window = m_form->window();
-    QVERIFY(window->windowFlags().testFlag(Qt::FramelessWindowHint));
-    QVERIFY(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    // An ordinary window for the window manager, listed by a name that says
+    // how to leave it.
+    QCOMPARE(window->windowFlags(), Qt::Window | Qt::FramelessWindowHint);
+    QVERIFY(window->isFullScreen());
+    QCOMPARE(window->windowTitle(), u"Lumivex strobe light, press Escape to exit"_s);
     QCOMPARE(window->geometry(), QGuiApplication::primaryScreen()->geometry());
     // A screen reader announces a window that says how to leave it.
     QAccessibleInterface *announced = QAccessible::queryAccessibleInterface(window);
@@ -268,6 +276,42 @@ void TestForm2::coversTheScreen()
     const QImage image = window->grab().toImage();
     QCOMPARE(image.pixelColor(image.rect().center()), QColor(Qt::red));
     QCOMPARE(image.pixelColor(image.rect().bottomRight()), QColor(Qt::red));
+}
+
+void TestForm2::waysOutGiveTheKeyboardBack_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Escape") << true;
+    QTest::newRow("window manager's close") << false;
+}
+
+// Whichever way the strobe goes, the main window has the keyboard again, even
+// when something else had it in between.
+void TestForm2::waysOutGiveTheKeyboardBack()
+{
+    QFETCH(bool, escape);
+    QWidget mainWindow;
+    QWidget other;
+    mainWindow.show();
+    other.show();
+    m_form->setMainWindow(&mainWindow);
+    showStrobe();
+    QPointer<QWidget> window = m_form->window();
+    QTRY_VERIFY(window->isActiveWindow());
+    other.activateWindow();
+    QTRY_VERIFY(other.isActiveWindow());
+    // Nothing takes the keyboard back to the strobe.
+    QCoreApplication::processEvents();
+    QVERIFY(other.isActiveWindow());
+    window->activateWindow();
+    QTRY_VERIFY(window->isActiveWindow());
+    if (escape)
+        press(*m_form, 27);
+    else
+        QVERIFY(!window->close());
+    QVERIFY(!m_form->isLoaded());
+    QTRY_VERIFY(mainWindow.isActiveWindow());
+    QTRY_VERIFY(window.isNull());
 }
 
 // Without an on-screen window every step that needs it fails and is reported;

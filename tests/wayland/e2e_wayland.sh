@@ -1,20 +1,159 @@
 #!/usr/bin/env bash
-# The program as a native Wayland client of weston. Weston runs nested in a
-# virtual X display (its headless back end has no keyboard to press Escape
-# with), the program sees only the Wayland socket, and weston's own scene
-# graph tells where each window is: the main window comes up with the app id
-# of the desktop entry; "Start Strobing" puts the strobe in weston's
-# full-screen layer over the whole output, panel included, and every pixel
-# but weston's pointer flashes; Escape takes it away, weston gives the focus
-# back to the main window, and Return there starts the strobe again.
-#   e2e_wayland.sh <build dir>
+# The program as a native Wayland client of a compositor nested in a virtual
+# X display (their headless back ends have no keyboard to press Escape with);
+# the program sees only the Wayland socket.
+#
+# Weston: its own scene graph tells where each window is: the main window
+# comes up with the app id of the desktop entry; "Start Strobing" puts the
+# strobe in weston's full-screen layer over the whole output, panel included,
+# and every pixel but weston's pointer flashes; Escape takes it away, weston
+# gives the focus back to the main window, and Return there starts the strobe
+# again.
+#
+# Sway: its tree tells which window has the keyboard and which is full screen:
+# the strobe full screen over every pixel of the output with the keyboard;
+# another program focused through sway shows above the strobe and keeps the
+# keyboard; a second Start brings the strobe forward; sway's close key closes
+# the strobe alone; the output growing is followed; Escape gives the keyboard
+# back to the main window.
+#   e2e_wayland.sh <build dir> <weston|sway>
 set -euo pipefail
 build=$(cd "$1" && pwd)
 if [[ -z "${DISPLAY:-}" ]]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset -ac" "$0" "$@"
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
+compositor=${2:-weston}
 app_id=com.quarnel.Lumivex
+
+strobe_colours=" #ff0000 #00ff00 #0000ff #00ffff #ff00ff #ffff00 "
+strobe_name="Lumivex strobe light, press Escape to exit"
+
+# shellcheck disable=SC2317 # functions called through e2e_until
+if [[ $compositor == sway ]]; then
+    # Sway refuses to run as root; it then runs as nobody, in a runtime folder
+    # of nobody's that the program, as root, can reach too.
+    export XDG_RUNTIME_DIR=$scratch/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    as_user=()
+    if [[ $(id -u) == 0 ]]; then
+        chmod 755 "$scratch"
+        chown nobody "$XDG_RUNTIME_DIR"
+        as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    fi
+    printf '%s\n' 'output * bg #808080 solid_color' 'bindsym Mod1+Shift+q kill' \
+        'default_border none' >"$scratch/sway.conf"
+    sway_pid=""
+    other_pid=""
+    trap 'e2e_cleanup; kill $other_pid $sway_pid 2>/dev/null || true' EXIT
+    env -u XAUTHORITY HOME="$XDG_RUNTIME_DIR" WLR_BACKENDS=x11 WLR_RENDERER=pixman \
+        WLR_X11_OUTPUTS=1 "${as_user[@]}" sway -c "$scratch/sway.conf" >"$scratch/sway.log" 2>&1 &
+    sway_pid=$!
+    # Sway's output is the one nameless window on the X display.
+    output_window() { xwininfo -root -children | awk '/^ +0x/ { print $1; exit }'; }
+    sway_up() { compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*" >/dev/null && [[ -n $(output_window) ]]; }
+    e2e_until 150 sway_up || fail "sway did not start: $(tail -5 "$scratch/sway.log")"
+    SWAYSOCK=$(compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*" | head -n1)
+    export SWAYSOCK
+    socket=$(cd "$XDG_RUNTIME_DIR" && compgen -G 'wayland-*' | grep -v lock | head -n1)
+    # Keys typed into sway's output window reach the focused Wayland window.
+    xdotool windowfocus --sync "$(output_window)"
+
+    # One line per window: focused, full screen, pid, x y w h, name.
+    windows() {
+        swaymsg -t get_tree | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("pid"):
+        r = node["rect"]
+        print(int(node["focused"]), node.get("fullscreen_mode", 0), node["pid"],
+              r["x"], r["y"], r["width"], r["height"], node.get("name"))
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))'
+    }
+    focused_name() { windows | awk '$1 == 1 { $1 = $2 = $3 = $4 = $5 = $6 = $7 = ""; print }' | sed 's/^ *//'; }
+    focused() { [[ $(focused_name) == "$1" ]]; }
+    output_size() { swaymsg -t get_outputs | python3 -c '
+import json, sys
+r = json.load(sys.stdin)[0]["rect"]
+print(r["width"], r["height"])'; }
+    all_strobe() {
+        local w h
+        read -r w h < <(output_size)
+        "$build/tools/screengrab" --colours 0 0 "$w" "$h" >"$scratch/colours"
+        while read -r colour _; do
+            [[ "$strobe_colours" == *" $colour "* ]] || return 1
+        done <"$scratch/colours"
+    }
+    strobe_gone() { ! windows | grep -q "$strobe_name"; }
+    strobe_up() {
+        local step=$1
+        e2e_until 100 focused "$strobe_name" || fail "sway, $step: the strobe has no keyboard, '$(focused_name)' has"
+        windows | grep "$strobe_name" | grep -q '^1 1 ' || fail "sway, $step: the strobe is not full screen: $(windows)"
+        xdotool key --delay 30 h i d e
+        e2e_until 30 all_strobe || fail "sway, $step: not every pixel is strobe:" \
+            "$(sort -k2 -n -r "$scratch/colours" | head -5 | tr '\n' ' ')"
+        echo "sway, $step: the strobe covers the output and has the keyboard"
+    }
+    main_back() {
+        local step=$1
+        e2e_until 50 strobe_gone || fail "sway, $step: the strobe stayed"
+        kill -0 "$pid" || fail "sway: the program ended"
+        e2e_until 50 focused "Lumivex Software" || fail "sway, $step: the keyboard went to '$(focused_name)'"
+        echo "sway, $step: the strobe closed, the main window has the keyboard"
+    }
+
+    WAYLAND_DISPLAY=$socket weston-terminal >/dev/null 2>&1 &
+    other_pid=$!
+    other_up() { windows | awk -v p="$other_pid" '$3 == p' | grep -q .; }
+    e2e_until 100 other_up || fail "sway: no other window"
+    e2e_home 1 2
+    env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$socket" "$build/lumivex" \
+        >"$scratch/lumivex.log" 2>&1 &
+    pid=$!
+    e2e_until 150 focused "Lumivex Software" || fail "sway: the main window has no keyboard: $(windows)"
+    xdotool key --delay 100 Tab Tab Return
+    strobe_up "first start"
+
+    swaymsg "[pid=$other_pid] focus" >/dev/null
+    other_name=$(windows | awk -v p="$other_pid" '$3 == p { $1 = $2 = $3 = $4 = $5 = $6 = $7 = ""; print }' | sed 's/^ *//')
+    e2e_until 50 focused "$other_name" || fail "sway: the other window has no keyboard"
+    # The middle of the window of process $1 (named $2, if given) does not
+    # show the strobe.
+    shows() {
+        local x y w h
+        read -r x y w h < <(windows | grep -F -- "${2:-}" \
+            | awk -v p="$1" '$3 == p { print $4, $5, $6, $7; exit }')
+        [[ "$strobe_colours" != *" $("$build/tools/pixelsampler" --once $((x + w / 2)) $((y + h / 2))) "* ]]
+    }
+    e2e_until 50 shows "$other_pid" || fail "sway: the other window stays under the strobe"
+    for _ in 1 2 3 4 5; do focused "$other_name" || fail "sway: the strobe took the keyboard back"; sleep 0.1; done
+    echo "sway, other window: above the strobe, with the keyboard"
+
+    swaymsg '[title="^Lumivex Software$"] focus' >/dev/null
+    e2e_until 50 focused "Lumivex Software" || fail "sway: the main window did not get the keyboard"
+    e2e_until 50 shows "$pid" "Lumivex Software" || fail "sway: the main window has the keyboard under the strobe"
+    xdotool key Return
+    strobe_up "second start"
+
+    xdotool key alt+shift+q
+    main_back "close key"
+    xdotool key Return
+    strobe_up "start after close"
+
+    swaymsg output X11-1 mode 1280x800 >/dev/null
+    grown() { [[ $(output_size) == "1280 800" ]] && all_strobe; }
+    e2e_until 50 grown || fail "sway: the strobe did not follow the output's growth:" \
+        "$(sort -k2 -n -r "$scratch/colours" | head -5 | tr '\n' ' ')"
+    echo "sway, growth: the strobe covers the grown output"
+
+    xdotool key Escape
+    main_back "Escape"
+    e2e_stop
+    echo "Wayland end-to-end (sway): ok"
+    exit 0
+fi
 
 export XDG_RUNTIME_DIR=$scratch/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -48,7 +187,6 @@ env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$socket" "$build/lumive
 pid=$!
 e2e_until 150 main_up || fail "no main window with app id $app_id: $(scene | grep -i top-level)"
 
-strobe_colours=" #ff0000 #00ff00 #0000ff #00ffff #ff00ff #ffff00 "
 # Every pixel of the output but weston's own pointer shows a strobe colour.
 all_strobe() {
     local x1 y1 x2 y2
