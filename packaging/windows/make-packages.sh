@@ -38,18 +38,16 @@ winpath() { printf '%s' "${1#./}" | tr / '\\'; }
         done
     done < <(cd "$stage" && find . -type d | sort)
 } > "$out/files.nsh"
-{
-    (cd "$stage" && find . -type f | sort) | while IFS= read -r file; do
-        printf 'Delete "$INSTDIR\\%s"\n' "$(winpath "$file")"
-    done
-    (cd "$stage" && find . -mindepth 1 -type d | sort -r) | while IFS= read -r dir; do
-        printf 'RMDir "$INSTDIR\\%s"\n' "$(winpath "$dir")"
-    done
-} > "$out/unfiles.nsh"
+(cd "$stage" && find . -type f | sort) | while IFS= read -r file; do
+    printf 'Delete "$INSTDIR\\%s"\n' "$(winpath "$file")"
+done > "$out/unfiles.nsh"
+(cd "$stage" && find . -mindepth 1 -type d | sort -r) | while IFS= read -r dir; do
+    printf 'RMDir "$INSTDIR\\%s"\n' "$(winpath "$dir")"
+done > "$out/undirs.nsh"
 
 size_kb=$(du -sk "$stage" | cut -f1)
 "$makensis" -V2 -NOCD -DVERSION="$version" -DSTAGE="$stage" -DFILES="$out/files.nsh" \
-    -DUNFILES="$out/unfiles.nsh" -DICON="$here/../../src/layouts/icons/lumivex.ico" \
+    -DUNFILES="$out/unfiles.nsh" -DUNDIRS="$out/undirs.nsh" -DICON="$here/../../src/layouts/icons/lumivex.ico" \
     -DSIZE_KB="$size_kb" -DOUTFILE="$out/$name-setup.exe" "$here/lumivex.nsi"
-rm -f "$out/files.nsh" "$out/unfiles.nsh"
+rm -f "$out/files.nsh" "$out/unfiles.nsh" "$out/undirs.nsh"
 ls -l "$out/$name.zip" "$out/$name-setup.exe"
