@@ -8,7 +8,7 @@
 ; entry goes only once the files are gone.
 ;   makensis -DVERSION=1.0.0 -DSTAGE=<install tree> -DFILES=<files.nsh>
 ;            -DUNFILES=<unfiles.nsh> -DUNDIRS=<undirs.nsh> -DICON=<.ico> -DSIZE_KB=<n> -DOUTFILE=<setup.exe>
-;            lumivex.nsi
+;            [-DSIGN=<sign.sh>] lumivex.nsi
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -28,6 +28,10 @@ ManifestDPIAwareness "PerMonitorV2,System"
 !define STATUS_FILES_LEFT 4
 
 Name "${PRODUCT}"
+!ifdef SIGN
+!finalize '"${SIGN}" "%1"'
+!uninstfinalize '"${SIGN}" "%1"'
+!endif
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Lumivex"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"

@@ -20,6 +20,8 @@ wine_env "$1"
 build=$(cd "$1" && pwd)
 [[ -d "$WINEPREFIX" ]] || fail "no Wine prefix at $WINEPREFIX (the wine_prefix test makes it)"
 unset WINEPATH WINEQT_PLUGIN_PATH
+# The first packages are built without a key, whatever the caller's setup.
+unset LUMIVEX_SIGN_PKCS12 LUMIVEX_SIGN_PKCS11_MODULE
 objdump=x86_64-w64-mingw32-objdump
 
 work=$build/wine/package
