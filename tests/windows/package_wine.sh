@@ -87,6 +87,7 @@ done < <(find "$top" -name '*.exe' -o -name '*.dll')
 echo "zip: $(wc -l < "$work/files") files, imports complete"
 
 main_window_up() { [[ -n "$(window_named 'Lumivex Software')" ]]; }
+program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 
 # Starts $1 under Wine, waits for the main window, then ends the program.
 run_and_close() {
@@ -129,7 +130,6 @@ pid=$!
 version_box_up() { [[ -n "$(window_named Lumivex)" ]]; }
 e2e_until 600 version_box_up || fail "--version without a console showed no box"
 xdotool windowfocus --sync "$(window_named Lumivex)" key Return
-program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 e2e_until 100 program_ended || fail "--version did not end after its box"
 wait "$pid" 2> /dev/null || true
 pid=""
