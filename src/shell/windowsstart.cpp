@@ -6,6 +6,7 @@
 #include <qt_windows.h>
 
 #include <cstdio>
+#include <string>
 
 namespace shell {
 
