@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the application icon and writes it as a Windows icon file with four
-uncompressed bitmaps (32 px 24-bit; 48, 128 and 256 px 32-bit with alpha) and as
-PNG files in the sizes a Linux desktop looks for. Standard library only.
+"""Draws the application icon and writes it as a Windows icon file with nine
+uncompressed bitmaps (32 px 24-bit; 16, 20, 24, 40, 48, 64, 128 and 256 px
+32-bit with alpha: every size Windows shows at 100 to 250 %) and as PNG files in
+the sizes a Linux desktop looks for. Standard library only.
 
     scripts/make-icon.py [output-folder]   (default: src/layouts/icons)
 """
@@ -11,14 +12,19 @@ import struct
 import sys
 import zlib
 
-ICO_SIZES = [(32, 24), (48, 32), (128, 32), (256, 32)]
+ICO_SIZES = [(16, 32), (20, 32), (24, 32), (32, 24), (40, 32), (48, 32), (64, 32),
+             (128, 32), (256, 32)]
 PNG_SIZES = [16, 24, 32, 48, 64, 128, 256]
 
 
 def coverage(size, fx, fy):
     """Colour (r, g, b) and alpha of the artwork at a point in the unit square."""
-    # A rounded dark tile with a bright flash in the middle and eight rays.
-    margin, radius = 0.04, 0.2
+    # A rounded dark tile with a bright flash in the middle and rays. Small
+    # sizes get a one-pixel margin, a bigger core and four broad rays instead
+    # of eight thin ones, which would blur into a grey disc.
+    small = size <= 24
+    margin = 1.0 / size if small else 0.04
+    radius = 0.2
     dx = max(abs(fx - 0.5) - (0.5 - margin - radius), 0.0)
     dy = max(abs(fy - 0.5) - (0.5 - margin - radius), 0.0)
     if math.hypot(dx, dy) > radius:
@@ -26,10 +32,16 @@ def coverage(size, fx, fy):
     cx, cy = fx - 0.5, fy - 0.5
     r = math.hypot(cx, cy)
     angle = math.atan2(cy, cx)
-    ray = abs(math.cos(4 * angle)) ** 6
-    glow = max(0.0, 1.0 - r / 0.42)
-    core = 1.0 if r < 0.16 else 0.0
-    light = min(1.0, core + glow * (0.35 + 0.65 * ray))
+    if small:
+        ray = abs(math.cos(2 * angle)) ** 8
+        glow = max(0.0, 1.0 - r / 0.46)
+        core = 1.0 if r < 0.2 else 0.0
+        light = min(1.0, core + glow * 1.6 * ray)
+    else:
+        ray = abs(math.cos(4 * angle)) ** 6
+        glow = max(0.0, 1.0 - r / 0.42)
+        core = 1.0 if r < 0.16 else 0.0
+        light = min(1.0, core + glow * (0.35 + 0.65 * ray))
     base = (24, 26, 48)
     flash = (255, 244, 170)
     colour = tuple(int(b + (f - b) * light) for b, f in zip(base, flash))

@@ -5,6 +5,10 @@
 #include "form1.h"
 
 #include <QApplication>
+#ifdef Q_OS_WIN
+#include "qtmessagebox.h"
+#include "windowsstart.h"
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -27,11 +31,33 @@ int print(const QString &text)
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+#ifdef Q_OS_WIN
+// A Windows program without a console of its own: the text goes to the
+// console it was started from, or else into a box.
+int printOrShow(int argc, char *argv[], const QString &text)
+{
+    if (printToConsole(text))
+        return 0;
+    usePluginsBesideProgram();
+    const QApplication app(argc, argv);
+    QtMessageBox().show(text.trimmed(), errors::MsgBoxStyle::Information,
+                        QStringLiteral("Lumivex"));
+    return 0;
+}
+#endif
+
 } // namespace
 
 int runProgram(int argc, char *argv[])
 {
-    switch (requestFor(argumentsOf(argc, argv))) {
+    const Request request = requestFor(argumentsOf(argc, argv));
+#ifdef Q_OS_WIN
+    if (request != Request::Window)
+        return printOrShow(argc, argv, request == Request::Help ? usageText() : versionText());
+    markRunning();
+    usePluginsBesideProgram();
+#endif
+    switch (request) {
     case Request::Help:
         return print(usageText());
     case Request::Version:
@@ -45,6 +71,9 @@ int runProgram(int argc, char *argv[])
         const DisplayGuard guard;
         app = std::make_unique<QApplication>(argc, argv);
     }
+#ifdef Q_OS_WIN
+    usePluginsBesideProgram();
+#endif
     const QStringList ignored = unknownOptions(QCoreApplication::arguments().mid(1));
     if (!ignored.isEmpty())
         std::fprintf(stderr, "lumivex: ignoring %s (see lumivex --help)\n",

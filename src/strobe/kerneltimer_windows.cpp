@@ -18,6 +18,26 @@ namespace strobe {
 
 namespace {
 
+// While the timer runs the system must neither slow the process down to save
+// power (EcoQoS) nor ignore its timer resolution, as Windows 11 does for a
+// process whose windows have no focus: a strobe on a second monitor keeps its
+// timing while the user works elsewhere. Stopping hands the choice back.
+void setPowerThrottling(bool allowed)
+{
+    PROCESS_POWER_THROTTLING_STATE state{};
+    state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
+    state.ControlMask = allowed ? 0
+                                : PROCESS_POWER_THROTTLING_EXECUTION_SPEED
+                                      | PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
+    state.StateMask = 0;
+    if (SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state)
+        || allowed)
+        return;
+    // Windows 10 knows only the first.
+    state.ControlMask = PROCESS_POWER_THROTTLING_EXECUTION_SPEED;
+    SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state);
+}
+
 // A one-shot waitable timer aimed at each deadline of the grid in turn, in
 // units of 100 ns: every expiry reads the monotonic clock and re-arms for the
 // next deadline, so the grid does not depend on how the system schedules a
@@ -49,6 +69,8 @@ public:
     bool start(int milliseconds) override
     {
         stop();
+        setPowerThrottling(false);
+        m_throttlingOff = true;
         if (!m_highResolution)
             m_periodRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
         m_grid.start(monotonicNow(), std::chrono::milliseconds(milliseconds));
@@ -67,6 +89,9 @@ public:
         if (m_periodRaised)
             timeEndPeriod(1);
         m_periodRaised = false;
+        if (m_throttlingOff)
+            setPowerThrottling(true);
+        m_throttlingOff = false;
     }
 
 private:
@@ -95,6 +120,7 @@ private:
     HANDLE m_handle;
     bool m_highResolution;
     bool m_periodRaised = false;
+    bool m_throttlingOff = false;
     TickGrid m_grid;
     QWinEventNotifier *m_notifier;
 };

@@ -101,7 +101,7 @@ void StrobeWindow::keyPressEvent(QKeyEvent *event)
     event->accept();
     if (!m_onKeyDown)
         return;
-    qint16 keyCode = virtualKeyCode(event->key(), event->modifiers());
+    qint16 keyCode = virtualKeyCode(*event);
     // The handler may unload the window, which lets go of the handler.
     const KeyHandler handler = m_onKeyDown;
     handler(keyCode, shiftState(event->modifiers()));

@@ -1,7 +1,19 @@
 #include "virtualkey.h"
 
+#include <QKeyEvent>
+
 #include <array>
+#include <memory>
+#include <string_view>
 #include <utility>
+
+#ifdef LUMIVEX_HAVE_XKB
+#include <xkbcommon/xkbcommon.h>
+#endif
+#ifdef LUMIVEX_HAVE_XKB_X11
+#include <QGuiApplication>
+#include <xkbcommon/xkbcommon-x11.h>
+#endif
 
 namespace strobe {
 
@@ -51,6 +63,88 @@ template<std::size_t N> qint16 lookUp(const std::array<Pair, N> &table, int qtKe
     return VirtualKey::None;
 }
 
+// The US keyboard's main block by xkb keycode (the evdev code plus 8), row by
+// row from the first keycode of each row.
+constexpr std::array kUsRows{
+    std::pair{10u, std::string_view("1234567890-=")},
+    std::pair{24u, std::string_view("QWERTYUIOP[]")},
+    std::pair{38u, std::string_view("ASDFGHJKL;'`")},
+    std::pair{51u, std::string_view("\\ZXCVBNM,./")},
+};
+
+qint16 usPlaceCode(quint32 keycode)
+{
+    for (const auto &[first, keys] : kUsRows) {
+        if (keycode >= first && keycode < first + keys.size())
+            return virtualKeyCode(keys[keycode - first], {});
+    }
+    return VirtualKey::Unmapped;
+}
+
+#ifdef LUMIVEX_HAVE_XKB
+// The code of an ASCII symbol; Unmapped for any other.
+qint16 symbolCode(xkb_keysym_t symbol)
+{
+    const char32_t character = xkb_keysym_to_utf32(symbol);
+    if (character <= ' ' || character >= 0x7f)
+        return VirtualKey::Unmapped;
+    const char latin = static_cast<char>(character);
+    return virtualKeyCode(latin >= 'a' && latin <= 'z' ? latin - 'a' + 'A' : latin, {});
+}
+
+xkb_keysym_t baseSymbol(const xkb_keymap *keymap, xkb_keycode_t keycode, xkb_layout_index_t layout)
+{
+    const xkb_keysym_t *symbols = nullptr;
+    auto *map = const_cast<xkb_keymap *>(keymap);
+    if (xkb_keymap_key_get_syms_by_level(map, keycode, layout, 0, &symbols) != 1)
+        return XKB_KEY_NoSymbol;
+    return symbols[0];
+}
+
+// A layout is Latin when the key in the US keyboard's A place types a Latin
+// letter (A on QWERTY and Dvorak, Q on AZERTY); a layout's punctuation says
+// nothing (Greek has a semicolon where QWERTY has Q).
+bool isLatinLayout(const xkb_keymap *keymap, xkb_layout_index_t layout)
+{
+    constexpr xkb_keycode_t usPlaceOfA = 38;
+    const xkb_keysym_t symbol = baseSymbol(keymap, usPlaceOfA, layout);
+    return (symbol >= XKB_KEY_a && symbol <= XKB_KEY_z)
+           || (symbol >= XKB_KEY_A && symbol <= XKB_KEY_Z);
+}
+#endif
+
+#ifdef LUMIVEX_HAVE_XKB_X11
+struct KeymapRelease
+{
+    void operator()(xkb_keymap *keymap) const { xkb_keymap_unref(keymap); }
+};
+using Keymap = std::unique_ptr<xkb_keymap, KeymapRelease>;
+
+// The X server's keymap as it is now; read only for the rare key whose symbol
+// has no code, so a layout switched since the last key counts.
+Keymap serverKeymap()
+{
+    const auto *x11
+        = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection
+        || !xkb_x11_setup_xkb_extension(
+            connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
+        return {};
+    const int32_t device = xkb_x11_get_core_keyboard_device_id(connection);
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
+    if (device < 0 || !context) {
+        xkb_context_unref(context);
+        return {};
+    }
+    Keymap keymap(
+        xkb_x11_keymap_new_from_device(context, connection, device, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    xkb_context_unref(context);
+    return keymap;
+}
+#endif
+
 } // namespace
 
 qint16 virtualKeyCode(int qtKey, Qt::KeyboardModifiers modifiers)
@@ -69,6 +163,47 @@ qint16 virtualKeyCode(int qtKey, Qt::KeyboardModifiers modifiers)
     if (const qint16 code = lookUp(kFixed, qtKey))
         return code;
     return VirtualKey::Unmapped;
+}
+
+qint16 xkbKeyCode(const xkb_keymap *keymap, quint32 keycode)
+{
+#ifdef LUMIVEX_HAVE_XKB
+    if (keymap) {
+        auto *map = const_cast<xkb_keymap *>(keymap);
+        const xkb_layout_index_t layouts = xkb_keymap_num_layouts(map);
+        for (xkb_layout_index_t layout = 0; layout < layouts; ++layout) {
+            if (!isLatinLayout(keymap, layout))
+                continue;
+            if (const qint16 code = symbolCode(baseSymbol(keymap, keycode, layout));
+                code != VirtualKey::Unmapped)
+                return code;
+            break;
+        }
+    }
+#else
+    Q_UNUSED(keymap);
+#endif
+    return usPlaceCode(keycode);
+}
+
+qint16 virtualKeyCode(const QKeyEvent &event)
+{
+#ifdef Q_OS_WIN
+    if (event.nativeVirtualKey() > 0 && event.nativeVirtualKey() < VirtualKey::Unmapped)
+        return static_cast<qint16>(event.nativeVirtualKey());
+#endif
+    const qint16 code = virtualKeyCode(event.key(), event.modifiers());
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // X11, Wayland and the console platforms report xkb keycodes.
+    if (code == VirtualKey::Unmapped && event.nativeScanCode() != 0) {
+#ifdef LUMIVEX_HAVE_XKB_X11
+        return xkbKeyCode(serverKeymap().get(), event.nativeScanCode());
+#else
+        return xkbKeyCode(nullptr, event.nativeScanCode());
+#endif
+    }
+#endif
+    return code;
 }
 
 qint16 shiftState(Qt::KeyboardModifiers modifiers)

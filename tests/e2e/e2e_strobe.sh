@@ -32,6 +32,9 @@ start_strobe() {
 # Prints the colour changes at the screen's middle for $1 seconds.
 sample() { "$sampler" "$cx" "$cy" "$1" 200; }
 
+# Whether the hint's corner shows the strobe's colours, not the hint.
+corner_flashes() { [[ " #000000 #ffffff " == *" $("$sampler" --once 60 0) "* ]]; }
+
 # Waits until the middle of the screen shows one of the colours given.
 wait_for_colour() {
     for _ in $(seq 100); do
@@ -92,7 +95,6 @@ for style in classic random; do
         grep -q -E '#000000|#ffffff' "$scratch/hint" && fail "the hint was painted over: $(cat "$scratch/hint")"
         xdotool key --delay 30 h i d e
         # xdotool returns before the program has read the keys.
-        corner_flashes() { [[ " #000000 #ffffff " == *" $("$sampler" --once 60 0) "* ]]; }
         e2e_until 30 corner_flashes || fail "the hint stayed after H I D E"
         "$sampler" 60 0 1 200 > "$scratch/hint"
         grep -v -q -E '#000000|#ffffff' "$scratch/hint" && fail "the hint stayed after H I D E: $(cat "$scratch/hint")"
@@ -129,6 +131,37 @@ for style in classic random; do
     kill -0 "$pid" || fail "$style: the program ended"
     echo "$style: ok"
 done
+
+# H I D E and Escape name keys, not the letters typed: on layouts without Latin
+# letters the keys that carry H, I, D, E on a US keyboard (pressed by keycode)
+# hide the hint, or with a Latin layout beside them the keys that carry those
+# letters there; on Latin layouts the letters do wherever they sit.
+# Each row: layouts, variants, the keys of H I D E.
+layout_cases=(
+    "ru||43 31 40 26"
+    "gr||43 31 40 26"
+    "il,us|,dvorak|44 42 43 40"
+    "fr||h i d e"
+    "us|dvorak|h i d e"
+)
+screen_still() { sample 0.6 > "$scratch/after" && [[ $(wc -l < "$scratch/after") == 1 ]]; }
+for row in "${layout_cases[@]}"; do
+    IFS='|' read -r layouts variants keys <<< "$row"
+    setxkbmap -layout "$layouts" -variant "$variants" || fail "setxkbmap $layouts($variants)"
+    # "Slow" gives 9 s before the hint goes by itself; the focus is on
+    # "Start Strobing", two Tabs from the style list.
+    xdotool windowfocus --sync "$win"
+    xdotool key --delay 80 Tab Tab Home Tab Home Tab space
+    wait_for_colour "#000000" "#ffffff"
+    corner_flashes && fail "$layouts: the hint was gone before H I D E"
+    # shellcheck disable=SC2086 # one key per word
+    xdotool key --delay 30 $keys
+    e2e_until 30 corner_flashes || fail "$layouts($variants): the hint stayed after $keys"
+    xdotool key Escape
+    e2e_until 10 screen_still || fail "$layouts($variants): the strobe stayed after Escape"
+    echo "layout $layouts($variants): ok"
+done
+setxkbmap -layout us
 
 [[ ! -e "$scratch/opened" ]] || echo "note: the home page was opened (recorded only)"
 kill "$pid"

@@ -38,7 +38,7 @@ class TestApplicationIcon final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void fileHoldsFourIcons();
+    void fileHoldsNineIcons();
     void image_data();
     void image();
 
@@ -46,13 +46,15 @@ private:
     QByteArray m_ico = readAll(QStringLiteral(LUMIVEX_ICON_FILE));
 };
 
-void TestApplicationIcon::fileHoldsFourIcons()
+constexpr int kImages = 9;
+
+void TestApplicationIcon::fileHoldsNineIcons()
 {
-    QVERIFY2(m_ico.size() > kHeader + 4 * kEntry, "icon file missing or too short");
+    QVERIFY2(m_ico.size() > kHeader + kImages * kEntry, "icon file missing or too short");
     QCOMPARE(readAll(layouts::applicationIconPath()), m_ico);
     QCOMPARE(read<quint16>(m_ico, 2), quint16(1)); // 1 = icon, 2 = cursor
-    QCOMPARE(read<quint16>(m_ico, 4), quint16(4));
-    QCOMPARE(layouts::applicationIcon().availableSizes().size(), 4);
+    QCOMPARE(read<quint16>(m_ico, 4), quint16(kImages));
+    QCOMPARE(layouts::applicationIcon().availableSizes().size(), kImages);
 }
 
 void TestApplicationIcon::image_data()
@@ -60,10 +62,14 @@ void TestApplicationIcon::image_data()
     QTest::addColumn<int>("entry");
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("bits");
-    QTest::newRow("32x32 24-bit") << 0 << 32 << 24;
-    QTest::newRow("48x48 32-bit") << 1 << 48 << 32;
-    QTest::newRow("128x128 32-bit") << 2 << 128 << 32;
-    QTest::newRow("256x256 32-bit") << 3 << 256 << 32;
+    // Every size Windows draws from 100 to 250 %: small icons, title bars,
+    // the taskbar and Explorer's views.
+    const int sizes[kImages] = {16, 20, 24, 32, 40, 48, 64, 128, 256};
+    for (int entry = 0; entry < kImages; ++entry) {
+        const int size = sizes[entry];
+        const int bits = size == 32 ? 24 : 32;
+        QTest::addRow("%dx%d %d-bit", size, size, bits) << entry << size << bits;
+    }
 }
 
 void TestApplicationIcon::image()
@@ -71,7 +77,7 @@ void TestApplicationIcon::image()
     QFETCH(int, entry);
     QFETCH(int, size);
     QFETCH(int, bits);
-    QVERIFY(m_ico.size() > kHeader + 4 * kEntry);
+    QVERIFY(m_ico.size() > kHeader + kImages * kEntry);
 
     const qsizetype at = kHeader + entry * kEntry;
     // Width and height are one byte each; 0 stands for 256.
@@ -107,6 +113,9 @@ void TestApplicationIcon::image()
     QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
     QCOMPARE(qAlpha(image.pixel(size - 1, size - 1)), 0);
     QCOMPARE(qAlpha(image.pixel(size / 2, size / 2)), 255);
+    // Legible when small: a bright flash on a dark tile, not a grey blur.
+    QVERIFY2(qGray(image.pixel(size / 2, size / 2)) > 200, "the middle is not bright");
+    QVERIFY2(qGray(image.pixel(size / 4, size / 4)) < 90, "the tile around the flash is not dark");
 }
 
 QTEST_MAIN(TestApplicationIcon)

@@ -87,8 +87,8 @@ void TestStartup::firstStartUp()
     QCOMPARE(form.windowTitle(), QStringLiteral("Lumivex Software"));
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Lumivex"));
     const QList<QSize> sizes = form.windowIcon().availableSizes();
-    for (const QSize size : {QSize(32, 32), QSize(48, 48), QSize(128, 128), QSize(256, 256)})
-        QVERIFY2(sizes.contains(size), qPrintable(QString::number(size.width())));
+    for (const int side : {16, 20, 24, 32, 40, 48, 64, 128, 256})
+        QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QString::number(side)));
 }
 
 void TestStartup::handCursorKeepsItsHotSpot()

@@ -3,8 +3,15 @@
 #include "virtualkey.h"
 
 #include <QColor>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QTest>
+
+#include <memory>
+
+#ifdef LUMIVEX_HAVE_XKB
+#include <xkbcommon/xkbcommon.h>
+#endif
 
 using strobe::shiftState;
 using strobe::virtualKeyCode;
@@ -16,6 +23,10 @@ class TestConversions final : public QObject
 private Q_SLOTS:
     void keyCode_data();
     void keyCode();
+    void keyEvent_data();
+    void keyEvent();
+    void keyByLayout_data();
+    void keyByLayout();
     void shiftBits();
     void colorValues();
 };
@@ -50,6 +61,95 @@ void TestConversions::keyCode()
     QFETCH(Qt::KeyboardModifiers, modifiers);
     QFETCH(int, expected);
     QCOMPARE(int(virtualKeyCode(qtKey, modifiers)), expected);
+}
+
+// A key press as the platform delivers it: the symbol's Qt key, the keycode
+// (xkb keycodes on X11 and Wayland) and the Windows virtual key.
+void TestConversions::keyEvent_data()
+{
+    QTest::addColumn<int>("qtKey");
+    QTest::addColumn<quint32>("scanCode");
+    QTest::addColumn<quint32>("nativeKey");
+    QTest::addColumn<int>("expected");
+
+    const int cyrillicEr = 0x420; // on the key that has H on a US keyboard
+    QTest::newRow("Latin H") << int(Qt::Key_H) << 43u << 0u << 72;
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << 9u << 0u << 27;
+    QTest::newRow("synthetic, no native codes") << cyrillicEr << 0u << 0u << 255;
+#ifdef Q_OS_WIN
+    QTest::newRow("Cyrillic on the H key") << cyrillicEr << 0x23u << 0x48u << 72;
+    QTest::newRow("AZERTY A on the Q place") << int(Qt::Key_A) << 0x10u << 0x41u << 65;
+#else
+    // A Dvorak H sits where QWERTY has J: the symbol counts, not the place.
+    QTest::newRow("Dvorak H") << int(Qt::Key_H) << 44u << 0u << 72;
+    QTest::newRow("Cyrillic on the H key") << cyrillicEr << 43u << 0u << 72;
+    const int greekEpsilon = 0x395;
+    QTest::newRow("Greek on the E key") << greekEpsilon << 26u << 0u << 69;
+#endif
+}
+
+void TestConversions::keyEvent()
+{
+    QFETCH(int, qtKey);
+    QFETCH(quint32, scanCode);
+    QFETCH(quint32, nativeKey);
+    QFETCH(int, expected);
+    const QKeyEvent event(QEvent::KeyPress, qtKey, Qt::NoModifier, scanCode, nativeKey, 0);
+    QCOMPARE(int(virtualKeyCode(event)), expected);
+}
+
+// Keys named through an xkb keymap built from the layouts given, by keycode.
+void TestConversions::keyByLayout_data()
+{
+    QTest::addColumn<QString>("layouts");
+    QTest::addColumn<quint32>("keycode");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("no keymap: US place of H") << QString() << 43u << 72;
+    QTest::newRow("no keymap: US place of ;") << QString() << 47u << 186;
+    QTest::newRow("no keymap: unknown key") << QString() << 200u << 255;
+#ifdef LUMIVEX_HAVE_XKB
+    QTest::newRow("ru alone: US place") << "ru" << 43u << 72;
+    QTest::newRow("gr alone: E") << "gr" << 26u << 69;
+    QTest::newRow("gr alone: Q place") << "gr" << 24u << 81;
+    QTest::newRow("il alone: I") << "il" << 31u << 73;
+    QTest::newRow("ru,us: H") << "ru,us" << 43u << 72;
+    QTest::newRow("ru,fr: AZERTY A") << "ru,fr" << 24u << 65;
+    QTest::newRow("ru,fr: AZERTY Z") << "ru,fr" << 25u << 90;
+    QTest::newRow("gr,us(dvorak): H on the J place") << "gr,us(dvorak)" << 44u << 72;
+    QTest::newRow("gr,us(dvorak): D on the H place") << "gr,us(dvorak)" << 43u << 68;
+    QTest::newRow("de: o-umlaut, US place") << "de" << 47u << 186;
+#endif
+}
+
+void TestConversions::keyByLayout()
+{
+    QFETCH(QString, layouts);
+    QFETCH(quint32, keycode);
+    QFETCH(int, expected);
+    if (layouts.isEmpty()) {
+        QCOMPARE(int(strobe::xkbKeyCode(nullptr, keycode)), expected);
+        return;
+    }
+#ifdef LUMIVEX_HAVE_XKB
+    const std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), xkb_context_unref);
+    QVERIFY(context);
+    // "gr,us(dvorak)" is the layouts "gr,us" with the variants ",dvorak".
+    QByteArrayList names, variants;
+    for (const QString &layout : layouts.split(u',')) {
+        names << layout.section(u'(', 0, 0).toLatin1();
+        variants << layout.section(u'(', 1).chopped(layout.contains(u'(') ? 1 : 0).toLatin1();
+    }
+    const QByteArray plain = names.join(','), variant = variants.join(',');
+    const xkb_rule_names rules{"evdev", "pc105", plain.constData(), variant.constData(), ""};
+    const std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &rules, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        xkb_keymap_unref);
+    if (!keymap)
+        QSKIP("the system's xkb data lack these layouts");
+    QCOMPARE(int(strobe::xkbKeyCode(keymap.get(), keycode)), expected);
+#endif
 }
 
 void TestConversions::shiftBits()
