@@ -369,7 +369,8 @@ void Form1::PushButton2_Click()
                         errors::handlerLocation("Form1", "PushButton2_Click"));
     guard.step(100, [&] {
         if (!m_form2)
-            m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this);
+            m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this,
+                                                      m_platform.idleInhibitor());
         m_form2->Show(screen());
     });
 }
