@@ -25,7 +25,7 @@ public:
     {
         m_timer.setInterval(kResetIntervalMs);
         m_timer.setTimerType(Qt::CoarseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { reset(); });
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { reset(); });
     }
 
     void inhibit(QWidget &) override
