@@ -3,6 +3,7 @@
 #include "platform.h"
 #include "qtmessagebox.h"
 #include "seededrandom.h"
+#include "systemidleinhibitor.h"
 #include "userstore.h"
 
 namespace shell {
@@ -12,6 +13,7 @@ class DesktopPlatform final : public Platform
 public:
     errors::MessageBox &messageBox() override { return m_messageBox; }
     settings::SettingsStore &settingsStore() override { return *m_settings; }
+    strobe::IdleInhibitor &idleInhibitor() override { return m_idle; }
     QString programFolder() const override;
     float secondsSinceMidnight() const override;
     void randomize(double seed) override { m_random.randomize(seed); }
@@ -23,6 +25,7 @@ private:
     QtMessageBox m_messageBox;
     std::unique_ptr<settings::SettingsStore> m_settings = settings::openUserStore();
     SeededRandom m_random;
+    idle::SystemIdleInhibitor m_idle;
 };
 
 } // namespace shell

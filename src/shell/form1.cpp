@@ -6,6 +6,7 @@
 #include "cursorfile.h"
 #include "failure.h"
 #include "form2.h"
+#include "framestyle.h"
 #include "globals.h"
 #include "guard.h"
 #include "homepage.h"
@@ -51,6 +52,8 @@ Form1::Form1(Platform &platform, QWidget *parent)
     m_ui->setupUi(this);
     describeForScreenReaders();
     setFixedSize(size());
+    for (QGroupBox *frame : {m_ui->Frame3, m_ui->Frame4})
+        layouts::showOwnBackgroundInside(*frame);
     // Designer files hold whole point sizes only; the buttons use 11.25 pt.
     for (QPushButton *button : {m_ui->PushButton1, m_ui->PushButton2}) {
         QFont font = button->font();
@@ -366,7 +369,8 @@ void Form1::PushButton2_Click()
                         errors::handlerLocation("Form1", "PushButton2_Click"));
     guard.step(100, [&] {
         if (!m_form2) {
-            m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this);
+            m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this,
+                                                      m_platform.idleInhibitor());
             m_form2->setMainWindow(this);
         }
         m_form2->Show(screen());

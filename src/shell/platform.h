@@ -10,6 +10,9 @@ class MessageBox;
 namespace settings {
 class SettingsStore;
 }
+namespace strobe {
+class IdleInhibitor;
+}
 
 namespace shell {
 
@@ -22,6 +25,8 @@ public:
 
     virtual errors::MessageBox &messageBox() = 0;
     virtual settings::SettingsStore &settingsStore() = 0;
+    // Keeps the screen awake while the strobe runs.
+    virtual strobe::IdleInhibitor &idleInhibitor() = 0;
 
     // The folder of the running program.
     virtual QString programFolder() const = 0;

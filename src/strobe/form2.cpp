@@ -4,6 +4,7 @@
 #include "colorvalue.h"
 #include "failure.h"
 #include "guard.h"
+#include "idleinhibitor.h"
 #include "intervaltimer.h"
 #include "optionsource.h"
 #include "report.h"
@@ -31,10 +32,12 @@ errors::Failure objectRequired()
 
 } // namespace
 
-Form2::Form2(errors::MessageBox &box, const OptionSource &options, QObject *parent)
+Form2::Form2(errors::MessageBox &box, const OptionSource &options, IdleInhibitor &idle,
+             QObject *parent)
     : QObject(parent)
     , m_box(box)
     , m_options(options)
+    , m_idle(idle)
     , m_backColor(ColorValue::ButtonFace)
 {}
 
@@ -56,6 +59,7 @@ void Form2::Show(QScreen *screen)
             screen = QGuiApplication::primaryScreen();
         m_window->cover(*screen,
                         [this] { return m_mainWindow ? m_mainWindow->screen() : nullptr; });
+        m_idle.inhibit(*m_window);
     } else if (m_window->isMinimized() || !m_window->isFullScreen()) {
         // A window manager may have taken the full screen away for another window.
         m_window->showFullScreen();
@@ -87,6 +91,7 @@ void Form2::Unload()
     window->detach();
     window->disconnect(this);
     window->Timer1().disconnect(this);
+    m_idle.release();
     window->hide();
     // It may be unloading from inside its own key press.
     window->deleteLater();

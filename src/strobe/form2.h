@@ -14,6 +14,7 @@ class MessageBox;
 
 namespace strobe {
 
+class IdleInhibitor;
 class IntervalTimer;
 class OptionSource;
 class StrobeWindow;
@@ -25,7 +26,8 @@ class Form2 final : public QObject
     Q_OBJECT
 
 public:
-    Form2(errors::MessageBox &box, const OptionSource &options, QObject *parent = nullptr);
+    Form2(errors::MessageBox &box, const OptionSource &options, IdleInhibitor &idle,
+          QObject *parent = nullptr);
     ~Form2() override;
     Q_DISABLE_COPY_MOVE(Form2)
 
@@ -71,6 +73,7 @@ private:
 
     errors::MessageBox &m_box;
     const OptionSource &m_options;
+    IdleInhibitor &m_idle;
 
     QList<qint32> m_flashColors;
     qint16 m_colorIndex = 0;

@@ -35,6 +35,28 @@ bool takesButtonFace(const QWidget *widget)
     return background(widget) == kButtonFace && widget->autoFillBackground();
 }
 
+// The inside of both frames as drawn, left and right of their lists and below
+// them, shows the window's own colour: no wash of the style's.
+QString framesInsideOtherThan(const QWidget &form, const QColor &colour)
+{
+    QString found;
+    for (const char *name : {"Frame3", "Frame4"}) {
+        auto *frame = form.findChild<QWidget *>(QString::fromLatin1(name));
+        const QImage image = frame->grab().toImage();
+        const int middle = frame->height() * 2 / 3;
+        for (const QPoint at : {QPoint(4, middle), QPoint(frame->width() - 6, middle),
+                                QPoint(frame->width() / 2, frame->height() - 5)}) {
+            if (image.pixelColor(at) != colour)
+                found += QStringLiteral("%1 at %2,%3: %4; ")
+                             .arg(QLatin1String(name))
+                             .arg(at.x())
+                             .arg(at.y())
+                             .arg(image.pixelColor(at).name());
+        }
+    }
+    return found;
+}
+
 // The skin file's folder, x, beside the fake program.
 QString skinFolder(const FakePlatform &platform)
 {
@@ -135,6 +157,7 @@ void TestApplySkin::withoutSkinNothingHappens()
     QVERIFY(component.calls.isEmpty());
     QCOMPARE(background(&form), QColor(Qt::white));
     QCOMPARE(background(form.findChild<QGroupBox *>(QStringLiteral("Frame3"))), QColor(Qt::white));
+    QCOMPARE(framesInsideOtherThan(form, Qt::white), QString());
 }
 
 // Frames, labels and option boxes take button face at any depth; lists, push
@@ -170,6 +193,9 @@ void TestApplySkin::recolouredControls()
         QVERIFY2(kept[i]->grab().toImage() == before[i], kept[i]->metaObject()->className());
         QVERIFY(!kept[i]->autoFillBackground());
     }
+    delete inner;
+    qDeleteAll(frame4->findChildren<QCheckBox *>());
+    QCOMPARE(framesInsideOtherThan(form, kButtonFace), QString());
 }
 
 void TestApplySkin::sixCallsInOrder_data()

@@ -147,6 +147,9 @@ void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
         QCOMPARE(program.platform.storedValue(QStringLiteral("Combo2")), stored);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+    // One hold per opening, each let go.
+    QCOMPARE(program.platform.idle.inhibits, 500);
+    QCOMPARE(program.platform.idle.releases, 500);
 
     QTRY_COMPARE(QApplication::allWidgets().size(), widgetsBefore);
     QVERIFY(program.form1.isVisible() && program.form1.isEnabled());
@@ -164,9 +167,11 @@ void TestStrobeStress::closingTheMainWindowEndsTheProgram()
     QTest::keyClicks(form.window(), QStringLiteral("hid"));
     QPointer<QWidget> window = form.window();
     QPointer<strobe::IntervalTimer> timer = form.Timer1();
+    QVERIFY(program.platform.idle.held);
 
     program.form1.close();
     QVERIFY(!form.isLoaded());
+    QVERIFY(!program.platform.idle.held);
     QCOMPARE(program.platform.endCount, 1);
     QVERIFY(timer.isNull() || !timer->isArmed());
     QTRY_VERIFY(window.isNull());

@@ -1,5 +1,6 @@
 #include "colorvalue.h"
 #include "fakemessagebox.h"
+#include "fakeplatform.h"
 #include "form2.h"
 #include "intervaltimer.h"
 #include "optionsource.h"
@@ -76,6 +77,8 @@ private Q_SLOTS:
     void hideSequence();
     void unloading();
     void reopenStartsAtFirstColour();
+    void idleHeldWhileShown_data();
+    void idleHeldWhileShown();
     void coversTheScreen();
     void waysOutGiveTheKeyboardBack_data();
     void waysOutGiveTheKeyboardBack();
@@ -88,13 +91,15 @@ private:
 
     FakeMessageBox m_box;
     FakeOptions m_options;
+    FakeIdleInhibitor m_idle;
     std::unique_ptr<Form2> m_form;
 };
 
 void TestForm2::init()
 {
     m_options = FakeOptions();
-    m_form = std::make_unique<Form2>(m_box, m_options);
+    m_idle = FakeIdleInhibitor();
+    m_form = std::make_unique<Form2>(m_box, m_options, m_idle);
 }
 
 void TestForm2::cleanup()
@@ -253,6 +258,42 @@ void TestForm2::reopenStartsAtFirstColour()
     showStrobe();
     m_form->Timer1_Timer();
     QCOMPARE(m_form->BackColor(), 0x0000FF);
+}
+
+void TestForm2::idleHeldWhileShown_data()
+{
+    QTest::addColumn<QString>("close");
+    for (const char *close : {"Escape", "window manager", "unload", "destroyed"})
+        QTest::newRow(close) << QString::fromLatin1(close);
+}
+
+void TestForm2::idleHeldWhileShown()
+{
+    QFETCH(QString, close);
+
+    for (int opening = 1; opening <= 2; ++opening) {
+        showStrobe();
+        QVERIFY(m_idle.held);
+        QCOMPARE(m_idle.window.data(), m_form->window());
+        // Bringing it forward holds nothing more.
+        m_form->Show(QGuiApplication::primaryScreen());
+        QCOMPARE(m_idle.inhibits, opening);
+        if (close == u"Escape")
+            press(*m_form, 27);
+        else if (close == u"window manager")
+            m_form->window()->close();
+        else if (close == u"unload")
+            m_form->Unload();
+        else
+            m_form.reset();
+        QVERIFY(!m_idle.held);
+        QCOMPARE(m_idle.releases, opening);
+        if (!m_form)
+            break;
+    }
+    // Held on a window on screen, let go before it left the screen.
+    QVERIFY(m_idle.shownAtInhibit);
+    QVERIFY(m_idle.shownAtRelease);
 }
 
 void TestForm2::coversTheScreen()

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "fakemessagebox.h"
+#include "idleinhibitor.h"
 #include "inifilestore.h"
 #include "platform.h"
 
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -23,6 +25,22 @@ public:
     int saves = 0;
 };
 
+// Records what the strobe holds: whether idle is held off, for which window,
+// and whether that window was still on screen when it was let go.
+class FakeIdleInhibitor final : public strobe::IdleInhibitor
+{
+public:
+    void inhibit(QWidget &window) override;
+    void release() override;
+
+    bool held = false;
+    QPointer<QWidget> window;
+    int inhibits = 0;
+    int releases = 0;
+    bool shownAtInhibit = true;
+    bool shownAtRelease = true;
+};
+
 // A platform for tests: settings in a scratch folder, a scripted random draw,
 // a program folder of the test's choosing, and no browser.
 class FakePlatform final : public shell::Platform
@@ -32,6 +50,7 @@ public:
 
     errors::MessageBox &messageBox() override { return box; }
     settings::SettingsStore &settingsStore() override { return store; }
+    strobe::IdleInhibitor &idleInhibitor() override { return idle; }
     QString programFolder() const override { return folder; }
     float secondsSinceMidnight() const override { return 0.0f; }
     void randomize(double) override {}
@@ -47,6 +66,7 @@ public:
     QTemporaryDir scratch;
     FakeMessageBox box;
     CountingStore store;
+    FakeIdleInhibitor idle;
     QString folder;
     float random = 0.5f; // draws 51: no home page
     bool openFails = false;

@@ -1,0 +1,35 @@
+// The ways to keep the screen awake that this build does not have. Each is
+// compiled in only when its own file is not (see CMakeLists.txt).
+#include "idleways.h"
+
+namespace idle {
+
+#ifndef LUMIVEX_IDLE_DBUS
+std::unique_ptr<strobe::IdleInhibitor> makeScreenSaverServiceHold()
+{
+    return nullptr;
+}
+#endif
+
+#ifndef LUMIVEX_IDLE_XCB
+std::unique_ptr<strobe::IdleInhibitor> makeXServerSaverHold()
+{
+    return nullptr;
+}
+#endif
+
+#ifndef LUMIVEX_IDLE_WAYLAND
+std::unique_ptr<strobe::IdleInhibitor> makeWaylandIdleHold()
+{
+    return nullptr;
+}
+#endif
+
+#ifndef _WIN32
+std::unique_ptr<strobe::IdleInhibitor> makeExecutionStateHold()
+{
+    return nullptr;
+}
+#endif
+
+} // namespace idle
