@@ -22,6 +22,9 @@ public:
 
     virtual errors::MessageBox &messageBox() = 0;
     virtual settings::SettingsStore &settingsStore() = 0;
+    // Whether saves into the store run on a thread of their own, so that the
+    // window never waits for them; tests may want them at once.
+    virtual bool savesInBackground() const { return true; }
 
     // The folder of the running program.
     virtual QString programFolder() const = 0;

@@ -32,6 +32,7 @@ public:
 
     errors::MessageBox &messageBox() override { return box; }
     settings::SettingsStore &settingsStore() override { return store; }
+    bool savesInBackground() const override { return backgroundSaves; }
     QString programFolder() const override { return folder; }
     float secondsSinceMidnight() const override { return 0.0f; }
     void randomize(double) override {}
@@ -48,7 +49,8 @@ public:
     FakeMessageBox box;
     CountingStore store;
     QString folder;
-    float random = 0.5f; // draws 51: no home page
+    float random = 0.5f;          // draws 51: no home page
+    bool backgroundSaves = false; // saves at once, so tests can look at the file
     bool openFails = false;
     QList<QUrl> opened;
     int endCount = 0;
