@@ -115,7 +115,9 @@ bool runShell(const QString &command)
     return faults::runTool(QStringLiteral("sh"), {QStringLiteral("-c"), command});
 }
 
-// Points the link at path to each target in turn, atomically, until stopped.
+// Puts at path, atomically and in turn, a link to each target and a regular
+// file of its own, until stopped. Counts the times it found a regular file
+// at path holding a line of a target.
 class LinkSwapper
 {
 public:
@@ -124,9 +126,18 @@ public:
             const QByteArray link = QFile::encodeName(path);
             const QByteArray fresh = link + ".swap";
             for (int i = 0; !m_stop; ++i) {
-                const QByteArray target = QFile::encodeName(targets.at(i % targets.size()));
+                struct stat info = {};
+                if (::lstat(link.constData(), &info) == 0 && S_ISREG(info.st_mode)
+                    && readBytes(path).contains("only="))
+                    ++m_mixed;
                 ::unlink(fresh.constData());
-                if (::symlink(target.constData(), fresh.constData()) == 0)
+                const int which = i % (targets.size() + 1);
+                const bool made = which == targets.size()
+                                      ? writeBytes(QFile::decodeName(fresh), "[Own]\nmine=1\n")
+                                      : ::symlink(QFile::encodeName(targets.at(which)).constData(),
+                                                  fresh.constData())
+                                            == 0;
+                if (made)
                     ::rename(fresh.constData(), link.constData());
                 ++m_swaps;
             }
@@ -142,10 +153,12 @@ public:
             m_thread.join();
         return m_swaps;
     }
+    int mixed() const { return m_mixed; }
 
 private:
     std::atomic<bool> m_stop = false;
     std::atomic<int> m_swaps = 0;
+    std::atomic<int> m_mixed = 0;
     std::thread m_thread;
 };
 
@@ -490,9 +503,9 @@ void TestSettingsFaults::hardLinkKeepsOldVersion()
 
 void TestSettingsFaults::linkSwappedDuringSaves()
 {
-    // The settings path is a link swapped between two programs' files while
-    // three programs save into it. Each save edits the file that it read:
-    // neither file ever gets the other's lines.
+    // The settings path is swapped between links to two programs' files and a
+    // file of its own while three programs save into it. Each save replaces
+    // the file that it read: no file ever gets another's lines.
     FakePlatform platform;
     const QString file = platform.settingsFile();
     const QString first = platform.scratch.filePath(QStringLiteral("first.ini"));
@@ -515,6 +528,7 @@ void TestSettingsFaults::linkSwappedDuringSaves()
     for (QProcess *program : std::as_const(programs))
         QVERIFY(program->waitForFinished(60000));
     qInfo("%d swaps of the link", swapper.stop());
+    QCOMPARE(swapper.mixed(), 0);
 
     const QByteArray firstAfter = readBytes(first);
     const QByteArray secondAfter = readBytes(second);
