@@ -105,8 +105,12 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
         return contents.kind == Contents::Kind::Regular
                && ini::value(contents.bytes, section, key) == value;
     };
-    if (unchanged(readKnown(path)))
+    // A file read at start-up and not changed since is not read again.
+    if (path == m_knownPath && !m_known.stamp.isEmpty() && file::stamp(path) == m_known.stamp
+        && unchanged(m_known))
         return;
+    // A big file is not kept twice in memory.
+    m_known = {};
 
     file::makeFolder(QFileInfo(path).absolutePath());
     // The new file is written and flushed before the lock is taken, so the

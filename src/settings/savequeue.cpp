@@ -7,13 +7,25 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace settings {
 
 SaveQueue::SaveQueue(SettingsStore &store, Mode mode)
     : m_store(store)
 {
     if (mode == Mode::Background) {
-        m_thread = QThread::create([this] { run(); });
+        m_thread = QThread::create([this] {
+#ifdef Q_OS_LINUX
+            // Linux gives threads of a program one priority unless told: the
+            // window's thread comes first when both want the processor.
+            [[maybe_unused]] const int niced = ::setpriority(PRIO_PROCESS, ::gettid(), 10);
+#endif
+            run();
+        });
         m_thread->setObjectName(QStringLiteral("settings"));
         m_thread->start(QThread::LowPriority);
     }

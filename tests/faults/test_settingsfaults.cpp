@@ -622,7 +622,7 @@ void TestSettingsFaults::savesOffTheWindowThread()
         if (lockHeld) {
             QTRY_COMPARE_WITH_TIMEOUT(platform.box.shown.size(), 1, 20000);
             QVERIFY(platform.box.shown[0].prompt.contains(QStringLiteral("could not be saved")));
-            QVERIFY(form.finishSaving(10000));
+            QVERIFY(form.finishSaving(60000));
             held.unlock();
             choose(form, "Combo2", 0);
             choose(form, "Combo1", 0);
