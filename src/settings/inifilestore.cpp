@@ -14,8 +14,10 @@ namespace settings {
 
 namespace {
 
-// Rounds lost to other programs' saves end after this long.
+// Rounds lost to other programs' saves, or to a file swapped meanwhile, end
+// after this long or this many rounds.
 constexpr int kSaveRoundsMs = 1000;
+constexpr int kMaxRounds = 20;
 
 using file::Contents;
 
@@ -49,6 +51,7 @@ QByteArray edited(const Contents &current, const QString &path, const QString &s
     case Contents::Kind::Irregular:
         throw saveFailure(path, QStringLiteral("it is not a regular file"));
     case Contents::Kind::Unreadable:
+    case Contents::Kind::Refused:
         throw saveFailure(path, current.error);
     }
     return ini::withValue(current.bytes, section, key, value);
@@ -102,30 +105,36 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
         return contents.kind == Contents::Kind::Regular
                && ini::value(contents.bytes, section, key) == value;
     };
-    if (unchanged(readKnown(path)))
+    // A file read at start-up and not changed since is not read again.
+    if (path == m_knownPath && !m_known.stamp.isEmpty() && file::stamp(path) == m_known.stamp
+        && unchanged(m_known))
         return;
+    // A big file is not kept twice in memory.
+    m_known = {};
 
-    const QString target = file::writableTarget(path);
+    file::makeFolder(QFileInfo(path).absolutePath());
     // The new file is written and flushed before the lock is taken, so the
-    // lock is held only to check that nobody changed the file meanwhile and to
-    // rename: others saving at the same time wait a moment at most. Someone
-    // who did change it has made progress; the next round starts from that.
+    // lock is held only to check that the path still leads to the very file
+    // that was read, unchanged, and to rename: others saving at the same time
+    // wait a moment at most. Someone who did change it has made progress; the
+    // next round starts from that.
     const QDeadlineTimer deadline(kSaveRoundsMs);
-    for (;;) {
-        const Contents current = file::read(target);
-        if (unchanged(current))
+    for (int round = 1;; ++round) {
+        const file::Source current(path);
+        if (unchanged(current.contents()))
             return;
-        file::Replacement replacement(target, edited(current, path, section, key, value));
+        file::Replacement replacement(current,
+                                      edited(current.contents(), path, section, key, value));
         SaveLock lock(path);
         lock.take();
-        if (file::stamp(target) == current.stamp) {
+        if (current.isCurrent()) {
             replacement.commit();
-            file::removeStaleTemporaries(target);
-            file::flushFolderOf(target);
+            file::removeStaleTemporaries(current.target());
+            file::flushFolderOf(current.target());
             return;
         }
-        if (deadline.hasExpired())
-            throw saveFailure(path, QStringLiteral("other programs keep changing it"));
+        if (deadline.hasExpired() || round == kMaxRounds)
+            throw saveFailure(path, QStringLiteral("it kept changing while it was being saved"));
     }
 }
 

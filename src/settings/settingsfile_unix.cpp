@@ -16,8 +16,11 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace settings::file {
@@ -122,54 +125,208 @@ Contents readOpened(int fd)
     }
 }
 
-// An unnamed file in folder, where the system has them (O_TMPFILE).
-int createUnnamed(const QString &folder)
+// An unnamed file in the folder folder, where the system has them (O_TMPFILE).
+int createUnnamed(int folder)
 {
 #ifdef O_TMPFILE
     if (QFileInfo::exists(QStringLiteral("/proc/self/fd")))
-        return ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                      0600);
+        return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
 #endif
     errno = EOPNOTSUPP;
     return -1;
 }
 
-// A name beside target that no other file has.
-QString freshNameBeside(const QString &target)
+// A name beside the file name that no other file has.
+QByteArray freshNameBeside(const QByteArray &name)
 {
-    const QFileInfo info(target);
-    return info.dir().filePath(
-        QStringLiteral(".%1.lumivex-%2.tmp")
-            .arg(info.fileName(), QString::number(QRandomGenerator::global()->generate(), 36)));
+    return '.' + name + ".lumivex-"
+           + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
 }
 
-// Gives the unnamed file fd a fresh name beside target, which is returned.
-QString nameUnnamed(int fd, const QString &target)
+// Gives the unnamed file fd a fresh name beside name in folder, which is returned.
+QByteArray nameUnnamed(int fd, int folder, const QByteArray &name)
 {
     const QByteArray source = "/proc/self/fd/" + QByteArray::number(fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = freshNameBeside(target);
-        if (::linkat(AT_FDCWD, source.constData(), AT_FDCWD, QFile::encodeName(name).constData(),
-                     AT_SYMLINK_FOLLOW)
+        const QByteArray fresh = freshNameBeside(name);
+        if (::linkat(AT_FDCWD, source.constData(), folder, fresh.constData(), AT_SYMLINK_FOLLOW)
             == 0)
-            return name;
+            return fresh;
         if (errno != EEXIST)
             return {};
     }
     return {};
 }
 
-Descriptor createNamed(const QString &target, QString *name)
+Descriptor createNamed(int folder, const QByteArray &name, QByteArray *fresh)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = freshNameBeside(target);
-        const int fd = ::open(QFile::encodeName(*name).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        *fresh = freshNameBeside(name);
+        const int fd = ::openat(folder, fresh->constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0 || errno != EEXIST)
             return Descriptor(fd);
     }
     errno = EEXIST;
     return Descriptor(-1);
+}
+
+QByteArray folderPart(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray namePart(const QByteArray &path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+// The kernel's protected_symlinks rule, stricter: root follows only its own
+// links, in folders that no other user can write.
+bool mayFollowAsRoot(const QByteArray &link, const struct stat &linkInfo)
+{
+    if (::geteuid() != 0)
+        return true;
+    struct stat folder = {};
+    return linkInfo.st_uid == 0 && ::stat(folderPart(link).constData(), &folder) == 0
+           && folder.st_uid == 0 && (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Where path leads: each link in turn, its folder resolved by the system.
+struct Resolved
+{
+    QByteArray target; // absolute, in a folder without links
+    QByteArray chain;  // each link followed, and what it held
+    int error = 0;     // errno of a path that cannot be resolved
+    QString refusal;   // a link that is not followed
+};
+
+Resolved resolve(const QString &path)
+{
+    Resolved resolved;
+    QByteArray current = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    // A chain as long as the system's own limit on links.
+    for (int hop = 0; hop <= 40; ++hop) {
+        char *folder = ::realpath(folderPart(current).constData(), nullptr);
+        if (!folder) {
+            resolved.error = errno;
+            return resolved;
+        }
+        const QByteArray name = namePart(current);
+        current = QByteArray(folder) + (qstrcmp(folder, "/") == 0 ? "" : "/") + name;
+        ::free(folder);
+        resolved.target = current;
+        struct stat info = {};
+        if (name.isEmpty() || name == "." || name == "..") {
+            resolved.error = EISDIR;
+            return resolved;
+        }
+        if (::lstat(current.constData(), &info) != 0) {
+            resolved.error = errno == ENOENT ? 0 : errno;
+            return resolved;
+        }
+        if (!S_ISLNK(info.st_mode))
+            return resolved;
+        if (!mayFollowAsRoot(current, info)) {
+            resolved.refusal = QStringLiteral("%1 is a link that another user could have "
+                                              "made, and the program runs as root")
+                                   .arg(native(QFile::decodeName(current)));
+            return resolved;
+        }
+        QByteArray leadsTo(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.constData(), leadsTo.data(), size_t(PATH_MAX));
+        if (n < 0 || n >= PATH_MAX) {
+            resolved.error = n < 0 ? errno : ENAMETOOLONG;
+            return resolved;
+        }
+        leadsTo.truncate(n);
+        resolved.chain += current + '\0' + leadsTo + '\0';
+        current = leadsTo.startsWith('/') ? leadsTo : folderPart(current) + '/' + leadsTo;
+    }
+    resolved.error = ELOOP;
+    return resolved;
+}
+
+// The names of the extended attributes of fd, access control lists included.
+QList<QByteArray> attributeNames(int fd)
+{
+    for (;;) {
+        const ssize_t size = ::flistxattr(fd, nullptr, 0);
+        if (size <= 0)
+            return {};
+        QByteArray names(size, '\0');
+        const ssize_t n = ::flistxattr(fd, names.data(), size_t(size));
+        if (n < 0 && errno == ERANGE)
+            continue;
+        if (n <= 0)
+            return {};
+        names.truncate(n - 1);
+        return names.split('\0');
+    }
+}
+
+std::optional<QByteArray> attribute(int fd, const QByteArray &name)
+{
+    for (;;) {
+        const ssize_t size = ::fgetxattr(fd, name.constData(), nullptr, 0);
+        if (size < 0)
+            return std::nullopt;
+        QByteArray value(size, '\0');
+        const ssize_t n = ::fgetxattr(fd, name.constData(), value.data(), size_t(size));
+        if (n < 0 && errno == ERANGE)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        value.truncate(n);
+        return value;
+    }
+}
+
+QString keepFailure(const QString &target, const QString &what, int error)
+{
+    return QStringLiteral("Cannot write the settings to %1: its %2 cannot be kept (%3)")
+        .arg(native(target), what, reason(error));
+}
+
+// Gives the new file to the old file's owner and group, with the same
+// attributes and access control lists, then the same mode: a change of owner
+// drops file capabilities and the set-id bits, and an access control list
+// sets the group bits from its mask; the mode set last puts back the mask
+// exactly as it was.
+void copyAccess(int from, int to, const QString &target)
+{
+    struct stat old = {};
+    if (::fstat(from, &old) != 0)
+        throw errors::Failure(keepFailure(target, QStringLiteral("owner"), errno));
+    struct stat fresh = {};
+    ::fstat(to, &fresh);
+    if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid)
+        && ::fchown(to, old.st_uid, old.st_gid) != 0)
+        throw errors::Failure(keepFailure(target, QStringLiteral("owner or group"), errno));
+
+    const QList<QByteArray> wanted = attributeNames(from);
+    for (const QByteArray &name : wanted) {
+        const std::optional<QByteArray> value = attribute(from, name);
+        if (!value || attribute(to, name) == value)
+            continue;
+        if (::fsetxattr(to, name.constData(), value->constData(), size_t(value->size()), 0) != 0)
+            throw errors::Failure(keepFailure(
+                target, QStringLiteral("attribute %1").arg(QString::fromUtf8(name)), errno));
+    }
+    // What the folder gave the new file (a default access control list) goes.
+    for (const QByteArray &name : attributeNames(to)) {
+        if (!wanted.contains(name) && ::fremovexattr(to, name.constData()) != 0)
+            throw errors::Failure(keepFailure(
+                target, QStringLiteral("lack of attribute %1").arg(QString::fromUtf8(name)),
+                errno));
+    }
+    if (::fchmod(to, old.st_mode & 07777) != 0 || ::fstat(to, &fresh) != 0)
+        throw errors::Failure(keepFailure(target, QStringLiteral("mode"), errno));
+    if ((fresh.st_mode & 07777) != (old.st_mode & 07777))
+        throw errors::Failure(keepFailure(
+            target, QStringLiteral("mode %1").arg(old.st_mode & 07777, 4, 8, QLatin1Char('0')),
+            EPERM));
 }
 
 } // namespace
@@ -205,23 +362,30 @@ QString homeFolder()
 bool createWhole(const QString &path, const QByteArray &bytes, QString *error)
 {
     // Written first, then linked to its name, which fails if the name is taken.
-    QString named;
-    int unnamed = createUnnamed(QFileInfo(path).absolutePath());
-    Descriptor fd(unnamed >= 0 ? unnamed : createNamed(path, &named).release());
+    const QByteArray full = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    const Descriptor folder(
+        ::open(folderPart(full).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    QByteArray named;
+    int unnamed = folder.get() >= 0 ? createUnnamed(folder.get()) : -1;
+    Descriptor fd(unnamed >= 0 || folder.get() < 0
+                      ? unnamed
+                      : createNamed(folder.get(), namePart(full), &named).release());
     if (fd.get() < 0) {
         *error = reason(errno);
         return false;
     }
     ::fchmod(fd.get(), 0644);
-    const QByteArray source = named.isEmpty() ? "/proc/self/fd/" + QByteArray::number(fd.get())
-                                              : QFile::encodeName(named);
-    const bool linked = writeAll(fd.get(), bytes)
-                        && ::linkat(AT_FDCWD, source.constData(), AT_FDCWD,
-                                    QFile::encodeName(path).constData(), AT_SYMLINK_FOLLOW)
-                               == 0;
+    const bool linked
+        = writeAll(fd.get(), bytes)
+          && (named.isEmpty() ? ::linkat(
+                  AT_FDCWD, ("/proc/self/fd/" + QByteArray::number(fd.get())).constData(),
+                  folder.get(), namePart(full).constData(), AT_SYMLINK_FOLLOW)
+                              : ::linkat(folder.get(), named.constData(), folder.get(),
+                                         namePart(full).constData(), 0))
+                 == 0;
     const int linkError = errno;
     if (!named.isEmpty())
-        ::unlink(QFile::encodeName(named).constData());
+        ::unlinkat(folder.get(), named.constData(), 0);
     *error = linked || linkError == EEXIST ? QString() : reason(linkError);
     return linked;
 }
@@ -260,86 +424,171 @@ void removeStaleTemporaries(const QString &target)
     }
 }
 
+struct Source::Opened
+{
+    Opened() = default;
+    ~Opened()
+    {
+        for (int fd : {folder, file})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    Q_DISABLE_COPY_MOVE(Opened)
+
+    int folder = -1;       // the folder of the target
+    int file = -1;         // the target as read, when it is there
+    QByteArray name;       // the target's name in folder
+    QByteArray chain;      // the links followed to it
+    struct stat info = {}; // the target as read
+    bool missing = false;  // nothing at the target yet
+    int unresolved = 0;    // why the path leads to no folder
+};
+
+Source::Source(const QString &path)
+    : m_path(path)
+    , m_target(path)
+    , m_opened(std::make_unique<Opened>())
+{
+    const Resolved resolved = resolve(path);
+    if (!resolved.refusal.isEmpty()) {
+        m_contents = {Contents::Kind::Refused, {}, resolved.refusal, {}};
+        return;
+    }
+    if (resolved.error == ENOENT || resolved.error == ENOTDIR || resolved.error == ELOOP) {
+        m_opened->unresolved = resolved.error;
+        m_opened->chain = resolved.chain;
+        return;
+    }
+    if (resolved.error != 0) {
+        const Contents::Kind kind
+            = resolved.error == EISDIR ? Contents::Kind::Irregular : Contents::Kind::Unreadable;
+        m_contents = {kind, {}, reason(resolved.error), {}};
+        return;
+    }
+    m_target = QFile::decodeName(resolved.target);
+    m_opened->chain = resolved.chain;
+    m_opened->name = namePart(resolved.target);
+    m_opened->folder
+        = ::open(folderPart(resolved.target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_opened->folder < 0) {
+        m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
+        return;
+    }
+    // Non-blocking, in case a pipe is there; never through a link put there
+    // since the path was resolved.
+    m_opened->file = ::openat(m_opened->folder, m_opened->name.constData(),
+                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (m_opened->file < 0) {
+        if (errno == ENOENT)
+            m_opened->missing = true;
+        else if (errno == ELOOP || errno == ENXIO || errno == ENODEV)
+            m_contents = {Contents::Kind::Irregular, {}, {}, {}};
+        else
+            m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
+        return;
+    }
+    m_contents = readOpened(m_opened->file);
+    if (::fstat(m_opened->file, &m_opened->info) != 0)
+        m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
+}
+
+Source::~Source() = default;
+
+void Source::checkReplaceable() const
+{
+    const auto notSettings = [&](const QString &what) {
+        return errors::Failure(
+            QStringLiteral("%1 is %2, not a settings file").arg(native(m_path), what));
+    };
+    switch (m_contents.kind) {
+    case Contents::Kind::Missing:
+        if (!m_opened->chain.isEmpty())
+            throw notSettings(QStringLiteral("a link to something"));
+        if (!m_opened->missing)
+            throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
+                                      .arg(native(m_path), reason(m_opened->unresolved)));
+        break;
+    case Contents::Kind::Irregular:
+        throw notSettings(m_opened->chain.isEmpty() ? QStringLiteral("something else")
+                                                    : QStringLiteral("a link to something"));
+    case Contents::Kind::Refused:
+    case Contents::Kind::Unreadable:
+        throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
+                                  .arg(native(m_path), m_contents.error));
+    case Contents::Kind::Regular:
+        if (::faccessat(m_opened->folder, m_opened->name.constData(), W_OK, 0) != 0)
+            throw errors::Failure(
+                QStringLiteral("%1 cannot be written: %2").arg(native(m_target), reason(errno)));
+        break;
+    }
+}
+
+bool Source::isCurrent() const
+{
+    const Resolved now = resolve(m_path);
+    if (now.error != 0 || !now.refusal.isEmpty() || now.chain != m_opened->chain
+        || QFile::decodeName(now.target) != m_target)
+        return false;
+    // The folder held open is still the one at the target's path.
+    struct stat held = {};
+    struct stat named = {};
+    if (::fstat(m_opened->folder, &held) != 0
+        || ::stat(folderPart(now.target).constData(), &named) != 0 || held.st_dev != named.st_dev
+        || held.st_ino != named.st_ino)
+        return false;
+    struct stat info = {};
+    if (::fstatat(m_opened->folder, m_opened->name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT && m_opened->missing;
+    return !m_opened->missing && S_ISREG(info.st_mode) && info.st_dev == m_opened->info.st_dev
+           && info.st_ino == m_opened->info.st_ino && stampOf(info) == m_contents.stamp;
+}
+
 Contents read(const QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info = {};
-    if (::stat(name.constData(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
-            return {};
-        return {Contents::Kind::Unreadable, {}, reason(errno), {}};
-    }
-    if (!S_ISREG(info.st_mode))
-        return {Contents::Kind::Irregular, {}, {}, {}};
-    // Non-blocking, in case a pipe took the file's place since the check.
-    Descriptor fd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return {Contents::Kind::Unreadable, {}, reason(errno), {}};
-    return readOpened(fd.get());
+    const Source source(path);
+    return source.contents();
 }
 
-QString writableTarget(const QString &path)
+Replacement::Replacement(const Source &source, const QByteArray &bytes)
+    : m_source(source)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat link = {};
-    if (::lstat(name.constData(), &link) != 0)
-        return path;
-    struct stat info = {};
-    struct statfs where = {};
-    const bool regular = ::stat(name.constData(), &info) == 0 && S_ISREG(info.st_mode)
-                         && ::statfs(name.constData(), &where) == 0
-                         && where.f_type != PROC_SUPER_MAGIC && where.f_type != SYSFS_MAGIC;
-    if (!regular) {
-        throw errors::Failure(QStringLiteral("%1 is %2, not a settings file")
-                                  .arg(native(path), S_ISLNK(link.st_mode)
-                                                         ? QStringLiteral("a link to something")
-                                                         : QStringLiteral("something else")));
-    }
-    const QString target = S_ISLNK(link.st_mode) ? QFileInfo(path).canonicalFilePath() : path;
-    if (::access(QFile::encodeName(target).constData(), W_OK) != 0)
-        throw errors::Failure(
-            QStringLiteral("%1 cannot be written: %2").arg(native(target), reason(errno)));
-    return target;
-}
-
-Replacement::Replacement(QString target, const QByteArray &bytes)
-    : m_target(std::move(target))
-{
-    const QString folder = QFileInfo(m_target).absolutePath();
+    const Source::Opened &opened = *source.m_opened;
+    const QString &target = source.target();
     // The destructor does not run when the constructor throws.
-    const auto fail = [&](const QString &what, int error) {
+    const auto cleanUp = [&] {
         if (m_unnamed >= 0)
             ::close(m_unnamed);
         if (!m_temporary.isEmpty())
-            ::unlink(QFile::encodeName(m_temporary).constData());
-        throw errors::Failure(
-            QStringLiteral("Cannot %1 %2: %3").arg(what, native(m_target), reason(error)));
+            ::unlinkat(opened.folder, QFile::encodeName(m_temporary).constData(), 0);
     };
-    if (!makeFolder(folder))
-        fail(QStringLiteral("create the folder of"), errno);
-    struct stat existing = {};
-    const bool replaces = ::stat(QFile::encodeName(m_target).constData(), &existing) == 0;
+    const auto fail = [&](const QString &what, int error) {
+        cleanUp();
+        throw errors::Failure(
+            QStringLiteral("Cannot %1 %2: %3").arg(what, native(target), reason(error)));
+    };
+    source.checkReplaceable();
     const auto fill = [&](int fd) {
-        if (replaces) {
-            // Only root can give the file back to its owner; others own what they write.
-            if (::geteuid() == 0) [[maybe_unused]]
-                const int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
-            ::fchmod(fd, existing.st_mode & 07777);
+        if (opened.file >= 0) {
+            try {
+                copyAccess(opened.file, fd, target);
+            } catch (const errors::Failure &) {
+                cleanUp();
+                throw;
+            }
         }
         return writeAll(fd, bytes) && ::fdatasync(fd) == 0;
     };
-    m_unnamed = createUnnamed(folder);
+    m_unnamed = createUnnamed(opened.folder);
     if (m_unnamed >= 0) {
         if (!fill(m_unnamed))
             fail(QStringLiteral("write the settings to"), errno);
         return;
     }
-    Descriptor named = createNamed(m_target, &m_temporary);
-    if (named.get() < 0) {
-        const int error = errno;
-        m_temporary.clear();
-        fail(QStringLiteral("write the settings beside"), error);
-    }
+    QByteArray fresh;
+    Descriptor named = createNamed(opened.folder, opened.name, &fresh);
+    if (named.get() < 0)
+        fail(QStringLiteral("write the settings beside"), errno);
+    m_temporary = QFile::decodeName(fresh);
     if (!fill(named.get()) || ::close(named.release()) != 0)
         fail(QStringLiteral("write the settings to"), errno);
 }
@@ -349,22 +598,23 @@ Replacement::~Replacement()
     if (m_unnamed >= 0)
         ::close(m_unnamed);
     if (!m_temporary.isEmpty())
-        ::unlink(QFile::encodeName(m_temporary).constData());
+        ::unlinkat(m_source.m_opened->folder, QFile::encodeName(m_temporary).constData(), 0);
 }
 
 void Replacement::commit()
 {
+    const Source::Opened &opened = *m_source.m_opened;
     if (m_unnamed >= 0) {
-        m_temporary = nameUnnamed(m_unnamed, m_target);
+        m_temporary = QFile::decodeName(nameUnnamed(m_unnamed, opened.folder, opened.name));
         if (m_temporary.isEmpty())
             throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                      .arg(native(m_target), reason(errno)));
+                                      .arg(native(m_source.target()), reason(errno)));
     }
-    if (::rename(QFile::encodeName(m_temporary).constData(),
-                 QFile::encodeName(m_target).constData())
+    if (::renameat(opened.folder, QFile::encodeName(m_temporary).constData(), opened.folder,
+                   opened.name.constData())
         != 0) {
         throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                  .arg(native(m_target), reason(errno)));
+                                  .arg(native(m_source.target()), reason(errno)));
     }
     m_temporary.clear();
 }

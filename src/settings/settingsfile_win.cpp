@@ -107,22 +107,49 @@ Contents read(const QString &path)
     return {Contents::Kind::Regular, bytes, {}, before};
 }
 
-QString writableTarget(const QString &path)
+struct Source::Opened
+{
+};
+
+Source::Source(const QString &path)
+    : m_path(path)
+    , m_target(path)
+    , m_contents(read(path))
 {
     const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return path;
-    if (!info.isFile())
-        throw errors::Failure(QStringLiteral("%1 is not a settings file").arg(native(path)));
-    if (!info.isWritable())
-        throw errors::Failure(QStringLiteral("%1 is read-only").arg(native(path)));
-    return info.isSymLink() ? info.canonicalFilePath() : path;
+    if (info.isSymLink())
+        m_target = info.canonicalFilePath();
 }
 
-Replacement::Replacement(QString target, const QByteArray &bytes)
-    : m_target(std::move(target))
+Source::~Source() = default;
+
+void Source::checkReplaceable() const
 {
-    const QFileInfo info(m_target);
+    const QFileInfo info(m_path);
+    if (!info.exists() && !info.isSymLink())
+        return;
+    if (!info.isFile() || m_target.isEmpty())
+        throw errors::Failure(QStringLiteral("%1 is not a settings file").arg(native(m_path)));
+    if (m_contents.kind == Contents::Kind::Unreadable)
+        throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
+                                  .arg(native(m_path), m_contents.error));
+    if (!info.isWritable())
+        throw errors::Failure(QStringLiteral("%1 is read-only").arg(native(m_path)));
+}
+
+bool Source::isCurrent() const
+{
+    const QFileInfo info(m_path);
+    const QString target = info.isSymLink() ? info.canonicalFilePath() : m_path;
+    return target == m_target && stamp(m_target) == m_contents.stamp;
+}
+
+Replacement::Replacement(const Source &source, const QByteArray &bytes)
+    : m_source(source)
+{
+    source.checkReplaceable();
+    const QString &target = source.target();
+    const QFileInfo info(target);
     QDir().mkpath(info.absolutePath());
     m_temporary = info.dir().filePath(
         QStringLiteral(".%1.lumivex-%2.tmp")
@@ -134,7 +161,7 @@ Replacement::Replacement(QString target, const QByteArray &bytes)
         file.remove();
         m_temporary.clear();
         throw errors::Failure(
-            QStringLiteral("Cannot write the settings to %1: %2").arg(native(m_target), why));
+            QStringLiteral("Cannot write the settings to %1: %2").arg(native(target), why));
     }
 }
 
@@ -147,11 +174,12 @@ Replacement::~Replacement()
 void Replacement::commit()
 {
     const std::wstring from = QDir::toNativeSeparators(m_temporary).toStdWString();
-    const std::wstring to = QDir::toNativeSeparators(m_target).toStdWString();
+    const QString &target = m_source.target();
+    const std::wstring to = QDir::toNativeSeparators(target).toStdWString();
     if (!MoveFileExW(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw errors::Failure(QStringLiteral("Cannot write the settings to %1: error %2")
-                                  .arg(native(m_target))
+                                  .arg(native(target))
                                   .arg(GetLastError()));
     }
     m_temporary.clear();

@@ -35,6 +35,28 @@ bool takesValue(const QString &option)
     return withValue.contains(name);
 }
 
+// Qt reads "--name" as "-name", and a style sheet given as "-stylesheet=FILE"
+// wherever "-stylesheet=" appears in an option.
+QString qtOptionName(const QString &argument)
+{
+    return argument.startsWith(u"--") ? argument.mid(1) : argument;
+}
+
+bool readsFile(const QString &option)
+{
+    static const QStringList reading{QStringLiteral("-stylesheet"), QStringLiteral("-qwindowicon"),
+                                     QStringLiteral("-icon"),
+                                     QStringLiteral("-platformpluginpath")};
+    return reading.contains(option) || option.contains(u"-stylesheet=");
+}
+
+// "-platform linuxfb:fb=/dev/fb0", "-plugin evdevtouch:/dev/input/event3":
+// a platform or plugin with options that name a path.
+bool namesPath(const QString &option, const QString &value)
+{
+    return (option == u"-platform" || option == u"-plugin") && value.contains(u'/');
+}
+
 struct HeldMessage
 {
     QtMsgType type;
@@ -82,6 +104,33 @@ Request requestFor(const QStringList &arguments)
     return Request::Window;
 }
 
+QList<qsizetype> refusedArguments(const QStringList &arguments)
+{
+    QList<qsizetype> refused;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (!arguments.at(i).startsWith(u'-'))
+            continue;
+        const QString option = qtOptionName(arguments.at(i));
+        const bool hasValue = takesValue(option) && i + 1 < arguments.size();
+        const QString value = hasValue ? arguments.at(i + 1) : QString();
+        if (readsFile(option) || namesPath(option, value)) {
+            refused.append(i);
+            if (hasValue && !option.contains(u'='))
+                refused.append(i + 1);
+        }
+        if (hasValue)
+            ++i;
+    }
+    return refused;
+}
+
+QString refusedLine(const QStringList &refused)
+{
+    return QStringLiteral("lumivex: refusing %1 (Qt's options that read files are not taken; "
+                          "see lumivex --help)")
+        .arg(refused.join(u' '));
+}
+
 QStringList unknownOptions(const QStringList &arguments)
 {
     QStringList unknown;
@@ -110,7 +159,9 @@ QString usageText()
         "  -v, --version  print the program's name and version and exit\n"
         "\n"
         "Lumivex takes no other arguments. Qt's own options (such as -platform xcb)\n"
-        "are understood; anything else is ignored.\n");
+        "are understood, except those that make Qt read a file (-stylesheet,\n"
+        "-qwindowicon, -platformpluginpath, a path in -platform's options), which are\n"
+        "refused; anything else is ignored.\n");
 }
 
 QString versionText()

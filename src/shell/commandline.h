@@ -16,6 +16,17 @@ enum class Request { Window, Help, Version };
 // arguments without the program name; the first information option wins.
 Request requestFor(const QStringList &arguments);
 
+// Qt's own options that make it read a file or a folder while it starts (a
+// style sheet, a window icon, a plugin folder, a device named in a platform's
+// options): whatever sits there, a pipe or a device included, could hold
+// start-up forever, and a style sheet would bypass the skin's rules. Returns
+// the positions in arguments (without the program name) of these options and
+// their values, which are taken out before Qt sees them.
+QList<qsizetype> refusedArguments(const QStringList &arguments);
+
+// The one line on standard error that names the refused arguments.
+QString refusedLine(const QStringList &refused);
+
 // Options that neither Qt nor the program understood, from the arguments Qt
 // left over (without the program name).
 QStringList unknownOptions(const QStringList &arguments);

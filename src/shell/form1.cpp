@@ -15,6 +15,7 @@
 #include "optionindex.h"
 #include "platform.h"
 #include "report.h"
+#include "savequeue.h"
 #include "screenreader.h"
 #include "settingsstore.h"
 #include "skinframework.h"
@@ -48,8 +49,19 @@ Form1::Form1(Platform &platform, QWidget *parent)
                           | Qt::MSWindowsFixedSizeDialogHint)
     , m_ui(std::make_unique<Ui::Form1>())
     , m_platform(platform)
+    , m_saves(std::make_unique<settings::SaveQueue>(platform.settingsStore(),
+                                                    platform.savesInBackground()
+                                                        ? settings::SaveQueue::Mode::Background
+                                                        : settings::SaveQueue::Mode::Immediate))
 {
     m_ui->setupUi(this);
+    connect(m_saves.get(), &settings::SaveQueue::failed, this, [this](const QString &why) {
+        tellStoreTroubleOnce(
+            QStringLiteral("Your choice could not be saved.\r\n\r\n%1.\r\n\r\n"
+                           "It stays in effect until you close the program, but it will "
+                           "not be remembered next time.")
+                .arg(why));
+    });
     describeForScreenReaders();
     setFixedSize(size());
     for (QGroupBox *frame : {m_ui->Frame3, m_ui->Frame4})
@@ -98,6 +110,11 @@ void Form1::describeForScreenReaders()
 }
 
 Form1::~Form1() = default;
+
+bool Form1::finishSaving(int timeoutMs)
+{
+    return m_saves->finish(timeoutMs);
+}
 
 QString Form1::programFile(const QString &name) const
 {
@@ -208,8 +225,7 @@ QString Form1::storedListIndex(const QString &key)
 {
     const QString absent = QStringLiteral("0");
     try {
-        return m_platform.settingsStore().GetSetting(kApplication, Main::productName(), key,
-                                                     absent);
+        return m_saves->get(kApplication, Main::productName(), key, absent);
     } catch (const settings::Unreadable &failure) {
         tellStoreTroubleOnce(
             QStringLiteral("Your stored choices could not be read.\r\n\r\n%1.\r\n\r\n"
@@ -223,15 +239,7 @@ QString Form1::storedListIndex(const QString &key)
 void Form1::storeListIndex(const QComboBox *list, const QString &key)
 {
     const QString value = settings::fromOptionIndex(static_cast<qint16>(list->currentIndex()));
-    try {
-        m_platform.settingsStore().SaveSetting(kApplication, Main::productName(), key, value);
-    } catch (const errors::Failure &failure) {
-        tellStoreTroubleOnce(
-            QStringLiteral("Your choice could not be saved.\r\n\r\n%1.\r\n\r\n"
-                           "It stays in effect until you close the program, but it will "
-                           "not be remembered next time.")
-                .arg(failure.description()));
-    }
+    m_saves->save(kApplication, Main::productName(), key, value);
 }
 
 // The choices stay in effect for this run whatever the store does; say so

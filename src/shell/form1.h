@@ -14,6 +14,9 @@ class QPushButton;
 namespace Ui {
 class Form1;
 }
+namespace settings {
+class SaveQueue;
+}
 namespace skin {
 class Dispatch;
 }
@@ -73,6 +76,9 @@ public:
     // The strobe window, once it has been used.
     strobe::Form2 *form2() const { return m_form2.get(); }
 
+    // Waits until the choices made are saved, at most timeoutMs.
+    bool finishSaving(int timeoutMs);
+
     // Replaces the skin component before Form_Load, for tests.
     void setSkinFramework(skin::Dispatch *component) { m_skinFramework = component; }
 
@@ -99,6 +105,7 @@ private:
 
     std::unique_ptr<Ui::Form1> m_ui;
     Platform &m_platform;
+    std::unique_ptr<settings::SaveQueue> m_saves;
     skin::Dispatch *m_skinFramework = nullptr;
     std::unique_ptr<strobe::Form2> m_form2;
     std::optional<QCursor> m_mouseIcon;

@@ -27,6 +27,9 @@ public:
     virtual settings::SettingsStore &settingsStore() = 0;
     // Keeps the screen awake while the strobe runs.
     virtual strobe::IdleInhibitor &idleInhibitor() = 0;
+    // Whether saves into the store run on a thread of their own, so that the
+    // window never waits for them; tests may want them at once.
+    virtual bool savesInBackground() const { return true; }
 
     // The folder of the running program.
     virtual QString programFolder() const = 0;

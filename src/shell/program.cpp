@@ -25,6 +25,26 @@ QStringList argumentsOf(int argc, char *argv[])
     return arguments;
 }
 
+// Takes Qt's options that would read files out of argv, saying so in one line.
+void refuseFileOptions(int &argc, char *argv[])
+{
+    const QStringList arguments = argumentsOf(argc, argv);
+    const QList<qsizetype> refused = refusedArguments(arguments);
+    if (refused.isEmpty())
+        return;
+    QStringList named;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (refused.contains(i - 1))
+            named.append(arguments.at(i - 1));
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    std::fprintf(stderr, "%s\n", refusedLine(named).toLocal8Bit().constData());
+}
+
 int print(const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -66,6 +86,7 @@ int runProgram(int argc, char *argv[])
         break;
     }
 
+    refuseFileOptions(argc, argv);
     std::unique_ptr<QApplication> app;
     {
         const DisplayGuard guard;

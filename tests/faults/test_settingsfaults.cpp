@@ -17,6 +17,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,15 +92,87 @@ qint64 deadPid()
     return out.trimmed().toLongLong();
 }
 
+// Owner, group, mode, access control lists and every extended attribute.
+QByteArray accessRules(const QString &path)
+{
+    struct stat info = {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    QByteArray acl;
+    QByteArray attributes;
+    faults::runTool(QStringLiteral("getfacl"),
+                    {QStringLiteral("-n"), QStringLiteral("--absolute-names"), path}, &acl);
+    faults::runTool(QStringLiteral("getfattr"),
+                    {QStringLiteral("-d"), QStringLiteral("-m"), QStringLiteral("-"),
+                     QStringLiteral("-e"), QStringLiteral("hex"),
+                     QStringLiteral("--absolute-names"), path},
+                    &attributes);
+    return QByteArray::number(info.st_uid) + ':' + QByteArray::number(info.st_gid) + ' '
+           + QByteArray::number(info.st_mode & 07777, 8) + '\n' + acl + attributes;
+}
+
+bool runShell(const QString &command)
+{
+    return faults::runTool(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+}
+
+// Puts at path, atomically and in turn, a link to each target and a regular
+// file of its own, until stopped. Counts the times it found a regular file
+// at path holding a line of a target.
+class LinkSwapper
+{
+public:
+    LinkSwapper(const QString &path, const QStringList &targets)
+        : m_thread([=] {
+            const QByteArray link = QFile::encodeName(path);
+            const QByteArray fresh = link + ".swap";
+            for (int i = 0; !m_stop; ++i) {
+                struct stat info = {};
+                if (::lstat(link.constData(), &info) == 0 && S_ISREG(info.st_mode)
+                    && readBytes(path).contains("only="))
+                    ++m_mixed;
+                ::unlink(fresh.constData());
+                const int which = i % (targets.size() + 1);
+                const bool made = which == targets.size()
+                                      ? writeBytes(QFile::decodeName(fresh), "[Own]\nmine=1\n")
+                                      : ::symlink(QFile::encodeName(targets.at(which)).constData(),
+                                                  fresh.constData())
+                                            == 0;
+                if (made)
+                    ::rename(fresh.constData(), link.constData());
+                ++m_swaps;
+            }
+        })
+    {}
+    ~LinkSwapper() { stop(); }
+    Q_DISABLE_COPY_MOVE(LinkSwapper)
+
+    int stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_swaps;
+    }
+    int mixed() const { return m_mixed; }
+
+private:
+    std::atomic<bool> m_stop = false;
+    std::atomic<int> m_swaps = 0;
+    std::atomic<int> m_mixed = 0;
+    std::thread m_thread;
+};
+
 enum class AtPath { Fifo, Folder, DeviceLink, DanglingLink, FifoLink, KernelLink };
 enum class AtLock { Stale, Empty, Live, Folder, Fifo, Huge, PipeInChain };
 enum class Unwritable { ReadOnlyFileSystem, FolderIsFile, FullDisk };
+enum class RootLink { OwnedByAnother, InOthersFolder, InWorldWritableFolder };
 
 } // namespace
 
 Q_DECLARE_METATYPE(AtPath)
 Q_DECLARE_METATYPE(AtLock)
 Q_DECLARE_METATYPE(Unwritable)
+Q_DECLARE_METATYPE(RootLink)
 
 class TestSettingsFaults final : public QObject
 {
@@ -112,7 +186,16 @@ private Q_SLOTS:
     void locks_data();
     void locks();
     void linksAndModes();
+    void accessRulesKept_data();
+    void accessRulesKept();
+    void hardLinkKeepsOldVersion();
+    void linkSwappedDuringSaves();
+    void rootFollowsOnlySafeLinks_data();
+    void rootFollowsOnlySafeLinks();
+    void savesOffTheWindowThread_data();
+    void savesOffTheWindowThread();
     void strayTemporaryFilesGo();
+    void unreadableStore_data();
     void unreadableStore();
     void unwritableStore_data();
     void unwritableStore();
@@ -354,6 +437,206 @@ void TestSettingsFaults::linksAndModes()
     QCOMPARE(modeOf(folder), 0700);
 }
 
+void TestSettingsFaults::accessRulesKept_data()
+{
+    // Shell commands that give the settings file (%1) and its folder (%2)
+    // their access rules; whether they need root.
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<bool>("needsRoot");
+    QTest::newRow("a user in the access list, group narrower than the mask")
+        << QStringLiteral("chmod 0640 %1 && setfacl -m u:65534:rw,g::r %1") << false;
+    QTest::newRow("a default access list on the folder, none on the file")
+        << QStringLiteral("chmod 0640 %1 && setfacl -d -m u:65534:rwx %2") << false;
+    QTest::newRow("user attributes") << QStringLiteral("setfattr -n user.origin -v by-hand %1 && "
+                                                       "setfattr -n user.empty %1")
+                                     << false;
+    QTest::newRow("another group and setgid")
+        << QStringLiteral("chown 0:65534 %1 && chmod 2660 %1") << true;
+    QTest::newRow("another owner, an access list and an attribute")
+        << QStringLiteral("chown 65534:65534 %1 && chmod 0604 %1 && setfacl -m g:0:r %1 && "
+                          "setfattr -n user.kept -v yes %1")
+        << true;
+}
+
+void TestSettingsFaults::accessRulesKept()
+{
+    QFETCH(QString, setup);
+    QFETCH(bool, needsRoot);
+    if (needsRoot && ::geteuid() != 0)
+        QSKIP("needs root to give the file to another owner or group");
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    QVERIFY(writeBytes(file, storedChoices(1, 2)));
+    if (!runShell(QStringLiteral("setfacl -m u:65534:r %1 && setfattr -n user.probe -v 1 %1 && "
+                                 "setfacl -b %1 && setfattr -x user.probe %1")
+                      .arg(file)))
+        QSKIP("needs setfacl and setfattr (Debian: acl, attr) and a file system with access "
+              "control lists and user attributes under the scratch folder");
+    QVERIFY(runShell(setup.arg(file, QFileInfo(file).path())));
+    const QByteArray before = accessRules(file);
+
+    shell::Form1 form(platform);
+    form.Form_Load();
+    choose(form, "Combo1", 0);
+    QCOMPARE(platform.box.shown.size(), 0);
+    QCOMPARE(platform.storedValue(QStringLiteral("Combo1")), QStringLiteral("0"));
+    QCOMPARE(accessRules(file), before);
+}
+
+void TestSettingsFaults::hardLinkKeepsOldVersion()
+{
+    // The settings file is replaced as a whole, never rewritten in place: a
+    // crash can never leave it half written. Another name for it keeps the
+    // version it had, whole.
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    const QString other = platform.scratch.filePath(QStringLiteral("other-name.conf"));
+    QVERIFY(writeBytes(file, storedChoices(1, 2)));
+    QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(other).constData()), 0);
+    shell::Form1 form(platform);
+    form.Form_Load();
+    choose(form, "Combo1", 0);
+    QCOMPARE(platform.box.shown.size(), 0);
+    QCOMPARE(readBytes(file), storedChoices(0, 2));
+    QCOMPARE(readBytes(other), storedChoices(1, 2));
+}
+
+void TestSettingsFaults::linkSwappedDuringSaves()
+{
+    // The settings path is swapped between links to two programs' files and a
+    // file of its own while three programs save into it. Each save replaces
+    // the file that it read: no file ever gets another's lines.
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    const QString first = platform.scratch.filePath(QStringLiteral("first.ini"));
+    const QString second = platform.scratch.filePath(QStringLiteral("second.ini"));
+    const QByteArray firstText = QByteArray("[First]\nonly=first\n") + QByteArray(20000, ';');
+    const QByteArray secondText = QByteArrayLiteral("[Second]\nonly=second\n");
+    QVERIFY(writeBytes(first, firstText));
+    QVERIFY(writeBytes(second, secondText));
+    QVERIFY(QFile::link(first, file));
+
+    QList<QProcess *> programs;
+    const auto cleanup = qScopeGuard([&] { qDeleteAll(programs); });
+    LinkSwapper swapper(file, {first, second});
+    for (int i = 0; i < 3; ++i) {
+        programs.append(new QProcess);
+        programs.last()->start(
+            QStringLiteral(SETTINGS_HAMMER),
+            {QFileInfo(file).path(), QStringLiteral("Key%1").arg(i), QStringLiteral("40")});
+    }
+    for (QProcess *program : std::as_const(programs))
+        QVERIFY(program->waitForFinished(60000));
+    qInfo("%d swaps of the link", swapper.stop());
+    QCOMPARE(swapper.mixed(), 0);
+
+    const QByteArray firstAfter = readBytes(first);
+    const QByteArray secondAfter = readBytes(second);
+    QVERIFY(firstAfter.startsWith(firstText));
+    QVERIFY(secondAfter.startsWith(secondText));
+    QVERIFY(!firstAfter.contains("second"));
+    QVERIFY(!secondAfter.contains("first"));
+    QVERIFY(!secondAfter.contains(";;"));
+    for (const QByteArray &text : {firstAfter, secondAfter}) {
+        const QByteArray added
+            = text.mid(text.startsWith("[First]") ? firstText.size() : secondText.size());
+        for (const QByteArray &line : added.split('\n'))
+            QVERIFY2(line.isEmpty() || line == "[Lumivex%20Software]" || line.startsWith("Key"),
+                     line.constData());
+    }
+}
+
+void TestSettingsFaults::rootFollowsOnlySafeLinks_data()
+{
+    QTest::addColumn<RootLink>("link");
+    QTest::newRow("a link owned by another user") << RootLink::OwnedByAnother;
+    QTest::newRow("root's link in another user's folder") << RootLink::InOthersFolder;
+    QTest::newRow("root's link in a world-writable folder") << RootLink::InWorldWritableFolder;
+}
+
+void TestSettingsFaults::rootFollowsOnlySafeLinks()
+{
+    QFETCH(RootLink, link);
+    if (::geteuid() != 0)
+        QSKIP("the rule is root's");
+    FakePlatform platform;
+    const QString file = platform.settingsFile();
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).path());
+    const QString secret = platform.scratch.filePath(QStringLiteral("secret"));
+    const QByteArray content = "[Root]\ntoken=42\n" + storedChoices(1, 2);
+    QVERIFY(writeBytes(secret, content));
+    QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QFile::link(secret, file));
+    switch (link) {
+    case RootLink::OwnedByAnother:
+        QCOMPARE(::lchown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+        break;
+    case RootLink::InOthersFolder:
+        QCOMPARE(::chown(folder.constData(), 65534, 65534), 0);
+        break;
+    case RootLink::InWorldWritableFolder:
+        QCOMPARE(::chmod(folder.constData(), 01777), 0);
+        break;
+    }
+    const QByteArray before = identity(secret);
+
+    // Neither read nor written: the lists start with their first entries,
+    // and the first save says once that choices are not kept.
+    shell::Form1 form(platform);
+    form.Form_Load();
+    QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 0));
+    choose(form, "Combo1", 1);
+    choose(form, "Combo2", 1);
+    QCOMPARE(platform.box.shown.size(), 1);
+    QVERIFY(platform.box.shown[0].prompt.contains(QStringLiteral("could not be saved")));
+    QVERIFY(platform.box.shown[0].prompt.contains(QStringLiteral("runs as root")));
+    QCOMPARE(identity(secret), before);
+    QCOMPARE(readBytes(secret), content);
+}
+
+void TestSettingsFaults::savesOffTheWindowThread_data()
+{
+    QTest::addColumn<bool>("lockHeld");
+    QTest::newRow("free") << false;
+    QTest::newRow("lock held by another program for a while") << true;
+}
+
+void TestSettingsFaults::savesOffTheWindowThread()
+{
+    QFETCH(bool, lockHeld);
+    FakePlatform platform;
+    platform.backgroundSaves = true;
+    QVERIFY(writeBytes(platform.settingsFile(), hugeSettingsText(storedChoices(0, 0))));
+    QLockFile held(platform.settingsFile() + QStringLiteral(".lock"));
+    if (lockHeld)
+        QVERIFY(held.tryLock(0));
+    {
+        shell::Form1 form(platform);
+        form.Form_Load();
+        QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 0));
+        // Many choices, faster than the saves: the last of each list is kept.
+        for (int i = 0; i < 30; ++i) {
+            choose(form, "Combo1", i % 2);
+            choose(form, "Combo2", i % 3);
+        }
+        if (lockHeld) {
+            QTRY_COMPARE_WITH_TIMEOUT(platform.box.shown.size(), 1, 20000);
+            QVERIFY(platform.box.shown[0].prompt.contains(QStringLiteral("could not be saved")));
+            QVERIFY(form.finishSaving(60000));
+            held.unlock();
+            choose(form, "Combo2", 0);
+            choose(form, "Combo1", 0);
+            choose(form, "Combo1", 1);
+        }
+        // Closing the window waits for the saves still under way.
+    }
+    QCOMPARE(platform.box.shown.size(), lockHeld ? 1 : 0);
+    QCOMPARE(platform.storedValue(QStringLiteral("Combo1")), QStringLiteral("1"));
+    QCOMPARE(platform.storedValue(QStringLiteral("Combo2")),
+             lockHeld ? QStringLiteral("0") : QStringLiteral("2"));
+    QVERIFY(readBytes(platform.settingsFile()).startsWith(hugeSettingsText({})));
+}
+
 void TestSettingsFaults::strayTemporaryFilesGo()
 {
     // A save killed before its rename leaves its temporary file; the next save
@@ -374,15 +657,30 @@ void TestSettingsFaults::strayTemporaryFilesGo()
     QVERIFY(QFileInfo::exists(users));
 }
 
+void TestSettingsFaults::unreadableStore_data()
+{
+    QTest::addColumn<bool>("overTheCap");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("no permission") << false << QStringLiteral("Permission denied");
+    QTest::newRow("over 256 MiB") << true << QStringLiteral("larger than 256 MiB");
+}
+
 void TestSettingsFaults::unreadableStore()
 {
+    QFETCH(bool, overTheCap);
+    QFETCH(QString, why);
+
     FakePlatform platform;
     const QString file = platform.settingsFile();
-    const QByteArray content = storedChoices(1, 2);
+    QByteArray content = storedChoices(1, 2);
     QVERIFY(writeBytes(file, content));
-    QVERIFY(QFile::setPermissions(file, {}));
+    if (overTheCap)
+        QVERIFY(QFile::resize(file, 257 * 1024 * 1024)); // sparse: no disk used
+    else
+        QVERIFY(QFile::setPermissions(file, {}));
+    const QByteArray before = identity(file);
     // Root reads anything: take the rights of an ordinary user for the run.
-    const bool root = ::geteuid() == 0;
+    const bool root = ::geteuid() == 0 && !overTheCap;
     if (root) {
         for (QString at = QFileInfo(file).path(); at != QDir::rootPath();
              at = QFileInfo(at).path())
@@ -399,16 +697,18 @@ void TestSettingsFaults::unreadableStore()
     choose(form, "Combo1", 0);
     choose(form, "Combo2", 1);
 
-    // Told once, where the file is; the lists start as with no file, and the
-    // file is left alone for the run.
+    // Told once, where the file is and why; the lists start as with no file,
+    // and the file is left alone for the run.
     QCOMPARE(platform.box.shown.size(), 1);
     QVERIFY(platform.box.shown[0].prompt.contains(QStringLiteral("could not be read")));
     QVERIFY(platform.box.shown[0].prompt.contains(QDir::toNativeSeparators(file)));
+    QVERIFY2(platform.box.shown[0].prompt.contains(why), qPrintable(platform.box.shown[0].prompt));
     QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 1));
     if (root)
         QCOMPARE(::seteuid(0), 0);
+    QCOMPARE(identity(file), before);
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
-    QCOMPARE(readBytes(file), content);
+    QCOMPARE(readBytes(file).left(content.size()), content);
 }
 
 void TestSettingsFaults::unwritableStore_data()

@@ -2,7 +2,8 @@
 # The built program from a terminal: --help and --version answer on standard
 # output without a display; with no display at all, or one that cannot be
 # opened, it says so in one line and ends with status 1 instead of aborting;
-# plain arguments leave the window as it is.
+# plain arguments leave the window as it is, and Qt's options that would read
+# a file are refused.
 #   e2e_commandline.sh <build dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -62,16 +63,19 @@ cp "$program" "$scratch/noway/lumivex"
 printf '[Paths]\nPlugins=%s\n' "$scratch/noway/plugins" >"$scratch/noway/qt.conf"
 program=$scratch/noway/lumivex
 run noway XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=wayland-0 --
-[[ $status == 1 ]] && grep -q 'qt6-wayland' "$scratch/noway.err" \
-    || fail "without the Wayland plugin: status $status: $(cat "$scratch/noway.err")"
+if [[ $status != 1 ]] || ! grep -q 'qt6-wayland' "$scratch/noway.err"; then
+    fail "without the Wayland plugin: status $status: $(cat "$scratch/noway.err")"
+fi
 echo "no Wayland plugin: $(cat "$scratch/noway.err")"
 program=$build/lumivex
 
-# With a display, plain arguments change nothing and unknown options are named.
+# With a display, plain arguments change nothing and unknown options are named;
+# Qt's options that read files are refused in one line, so a pipe given to
+# them cannot hold start-up and a style sheet cannot set the window's title.
 if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
     cat >"$scratch/window.sh" <<SH
 #!/bin/sh
-"$program" party -x >"$scratch/window.out" 2>"$scratch/window.err" &
+"$program" "\$@" >"$scratch/window.out" 2>"$scratch/window.err" &
 p=\$!
 timeout 15 xdotool search --sync --onlyvisible --name '^Lumivex Software\$' >/dev/null
 found=\$?
@@ -79,8 +83,27 @@ kill \$p
 exit \$found
 SH
     chmod +x "$scratch/window.sh"
-    xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$scratch/window.sh" \
+    xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$scratch/window.sh" party -x \
         || fail "with arguments the window did not open"
     grep -q 'ignoring -x' "$scratch/window.err" || fail "the unknown option was not named"
+
+    mkfifo "$scratch/pipe"
+    printf 'QWidget { qproperty-windowTitle: "Taken"; }\n' >"$scratch/title.qss"
+    refused=(
+        "-stylesheet $scratch/pipe"
+        "-stylesheet=$scratch/title.qss"
+        "--stylesheet $scratch/title.qss"
+        "-qwindowicon $scratch/pipe"
+        "-platformpluginpath $scratch"
+    )
+    for entry in "${refused[@]}"; do
+        read -r -a args <<<"$entry"
+        xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$scratch/window.sh" "${args[@]}" \
+            || fail "$entry: the window did not open as it is: $(cat "$scratch/window.err")"
+        [[ $(grep -c '^lumivex: refusing ' "$scratch/window.err") == 1 ]] \
+            || fail "$entry: not refused in one line: $(cat "$scratch/window.err")"
+        grep -qF -- "refusing $entry (" "$scratch/window.err" \
+            || fail "$entry: $(cat "$scratch/window.err")"
+    done
 fi
 echo "command line end-to-end: ok"

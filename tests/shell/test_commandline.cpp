@@ -13,6 +13,8 @@ private Q_SLOTS:
     void requests_data();
     void requests();
     void unknownOptionsAreNamed();
+    void fileOptionsRefused_data();
+    void fileOptionsRefused();
     void noDisplayLine_data();
     void noDisplayLine();
 };
@@ -57,6 +59,48 @@ void TestCommandLine::unknownOptionsAreNamed()
     QVERIFY(shell::usageText().startsWith(u"Usage: lumivex"));
     QVERIFY(shell::usageText().contains(u"--version"));
     QVERIFY(shell::versionText().startsWith(u"Lumivex "));
+}
+
+void TestCommandLine::fileOptionsRefused_data()
+{
+    // The arguments (without the program name), and the positions of those
+    // taken out before Qt sees them.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<qsizetype>>("refused");
+    using Positions = QList<qsizetype>;
+    QTest::newRow("style sheet") << QStringList{u"-stylesheet"_s, u"a.qss"_s} << Positions{0, 1};
+    QTest::newRow("style sheet, two dashes")
+        << QStringList{u"x"_s, u"--stylesheet"_s, u"a.qss"_s} << Positions{1, 2};
+    QTest::newRow("style sheet with =") << QStringList{u"-stylesheet=a.qss"_s} << Positions{0};
+    QTest::newRow("style sheet with = inside another option")
+        << QStringList{u"-x-stylesheet=a.qss"_s, u"-reverse"_s} << Positions{0};
+    QTest::newRow("style sheet without a value") << QStringList{u"-stylesheet"_s} << Positions{0};
+    QTest::newRow("window icon") << QStringList{u"-qwindowicon"_s, u"/dev/zero"_s}
+                                 << Positions{0, 1};
+    QTest::newRow("icon") << QStringList{u"-icon"_s, u"fifo"_s} << Positions{0, 1};
+    QTest::newRow("plugin folder")
+        << QStringList{u"-platformpluginpath"_s, u"/tmp"_s} << Positions{0, 1};
+    QTest::newRow("platform naming a device")
+        << QStringList{u"-platform"_s, u"linuxfb:fb=/dev/fb0"_s} << Positions{0, 1};
+    QTest::newRow("plugin naming a device")
+        << QStringList{u"-plugin"_s, u"evdevtouch:/dev/input/event3"_s} << Positions{0, 1};
+    QTest::newRow("plain platform") << QStringList{u"-platform"_s, u"xcb"_s} << Positions{};
+    QTest::newRow("style, geometry, title, reverse")
+        << QStringList{u"-style"_s,      u"fusion"_s,   u"-qwindowgeometry"_s,
+                       u"100x100+0+0"_s, u"-title"_s,   u"-stylesheet"_s,
+                       u"-reverse"_s,    u"-session"_s, u"id"_s}
+        << Positions{};
+    QTest::newRow("plain arguments") << QStringList{u"stylesheet"_s, u"a.qss"_s} << Positions{};
+}
+
+void TestCommandLine::fileOptionsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<qsizetype>, refused);
+    QCOMPARE(shell::refusedArguments(arguments), refused);
+    const QString line = shell::refusedLine({u"-stylesheet"_s, u"a.qss"_s});
+    QVERIFY(line.startsWith(u"lumivex: refusing -stylesheet a.qss ("));
+    QVERIFY(!line.contains(u'\n'));
 }
 
 void TestCommandLine::noDisplayLine_data()

@@ -51,6 +51,7 @@ public:
     errors::MessageBox &messageBox() override { return box; }
     settings::SettingsStore &settingsStore() override { return store; }
     strobe::IdleInhibitor &idleInhibitor() override { return idle; }
+    bool savesInBackground() const override { return backgroundSaves; }
     QString programFolder() const override { return folder; }
     float secondsSinceMidnight() const override { return 0.0f; }
     void randomize(double) override {}
@@ -68,7 +69,8 @@ public:
     CountingStore store;
     FakeIdleInhibitor idle;
     QString folder;
-    float random = 0.5f; // draws 51: no home page
+    float random = 0.5f;          // draws 51: no home page
+    bool backgroundSaves = false; // saves at once, so tests can look at the file
     bool openFails = false;
     QList<QUrl> opened;
     int endCount = 0;

@@ -1,0 +1,119 @@
+#include "savequeue.h"
+
+#include "settingsstore.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <algorithm>
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+namespace settings {
+
+SaveQueue::SaveQueue(SettingsStore &store, Mode mode)
+    : m_store(store)
+{
+    if (mode == Mode::Background) {
+        m_thread = QThread::create([this] {
+#ifdef Q_OS_LINUX
+            // Linux gives threads of a program one priority unless told: the
+            // window's thread comes first when both want the processor.
+            [[maybe_unused]] const int niced = ::setpriority(PRIO_PROCESS, ::gettid(), 10);
+#endif
+            run();
+        });
+        m_thread->setObjectName(QStringLiteral("settings"));
+        m_thread->start(QThread::LowPriority);
+    }
+}
+
+SaveQueue::~SaveQueue()
+{
+    if (!m_thread)
+        return;
+    // What is waiting is saved first: at most one value a key, and each save
+    // waits a bounded time for the lock.
+    {
+        const QMutexLocker locker(&m_mutex);
+        m_stopping = true;
+        m_wake.wakeAll();
+    }
+    m_thread->wait();
+    delete m_thread;
+}
+
+void SaveQueue::save(const QString &application, const QString &section, const QString &key,
+                     const QString &value)
+{
+    const Pending pending{application, section, key, value};
+    if (!m_thread) {
+        saveNow(pending);
+        return;
+    }
+    const QMutexLocker locker(&m_mutex);
+    const auto same = [&](const Pending &waiting) {
+        return waiting.application == application && waiting.section == section
+               && waiting.key == key;
+    };
+    const auto waiting = std::find_if(m_pending.begin(), m_pending.end(), same);
+    if (waiting != m_pending.end())
+        waiting->value = value;
+    else
+        m_pending.append(pending);
+    m_wake.wakeAll();
+}
+
+QString SaveQueue::get(const QString &application, const QString &section, const QString &key,
+                       const QString &defaultValue)
+{
+    const QMutexLocker locker(&m_storeMutex);
+    return m_store.GetSetting(application, section, key, defaultValue);
+}
+
+bool SaveQueue::finish(int timeoutMs)
+{
+    if (!m_thread)
+        return true;
+    const QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker locker(&m_mutex);
+    while (m_busy || !m_pending.isEmpty()) {
+        if (!m_idle.wait(&m_mutex, deadline))
+            return false;
+    }
+    return true;
+}
+
+void SaveQueue::saveNow(const Pending &pending)
+{
+    try {
+        const QMutexLocker locker(&m_storeMutex);
+        m_store.SaveSetting(pending.application, pending.section, pending.key, pending.value);
+    } catch (const errors::Failure &failure) {
+        Q_EMIT failed(failure.description());
+    }
+}
+
+void SaveQueue::run()
+{
+    QMutexLocker locker(&m_mutex);
+    for (;;) {
+        while (m_pending.isEmpty() && !m_stopping)
+            m_wake.wait(&m_mutex);
+        if (m_pending.isEmpty())
+            return;
+        const Pending next = m_pending.takeFirst();
+        m_busy = true;
+        locker.unlock();
+        saveNow(next);
+        locker.relock();
+        m_busy = false;
+        if (m_pending.isEmpty())
+            m_idle.wakeAll();
+    }
+}
+
+} // namespace settings
