@@ -73,6 +73,8 @@ void LineReader::escape(qsizetype &at, Line &line) const
         const char next = m_text[at];
         if ((escaped == '\n' && next == '\r') || (escaped == '\r' && next == '\n'))
             ++at;
+    } else if (isLineBreak(escaped)) {
+        line.openEscape = true; // a break added after it could pair with it
     }
 }
 

@@ -13,12 +13,14 @@ namespace settings::ini::grammar {
 // with ';' is a comment that is skipped together with the blanks before a line.
 struct Line
 {
-    qsizetype skipped = 0;   // where the reader started: blanks and comments up to start
-    qsizetype start = 0;     // first byte of the line
-    qsizetype end = 0;       // its end: a line break, a ';', or the end of the text
-    qsizetype equals = -1;   // the '=' between key and value, -1 without one
-    bool inQuotes = false;   // the text ended inside quotes (only when end is the text's end)
-    bool openEscape = false; // the text ended with a backslash that escapes nothing yet
+    qsizetype skipped = 0; // where the reader started: blanks and comments up to start
+    qsizetype start = 0;   // first byte of the line
+    qsizetype end = 0;     // its end: a line break, a ';', or the end of the text
+    qsizetype equals = -1; // the '=' between key and value, -1 without one
+    bool inQuotes = false; // the text ended inside quotes (only when end is the text's end)
+    // The text ended with a backslash that escapes nothing yet, or one whose
+    // line break would take the break after it as its pair.
+    bool openEscape = false;
 };
 
 class LineReader final

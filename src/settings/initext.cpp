@@ -58,6 +58,18 @@ std::optional<qsizetype> afterLastBreak(QByteArrayView text, qsizetype from, qsi
     return std::nullopt;
 }
 
+QByteArray lineBreakOf(QByteArrayView text)
+{
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        if (text[at] == '\n')
+            return QByteArrayLiteral("\n");
+        if (text[at] == '\r')
+            return at + 1 < text.size() && text[at + 1] == '\n' ? QByteArrayLiteral("\r\n")
+                                                                : QByteArrayLiteral("\r");
+    }
+    return QByteArrayLiteral("\n");
+}
+
 // How the text stands for the key, in one pass over it.
 struct Layout
 {
@@ -90,8 +102,10 @@ public:
 private:
     void header(const Line &line);
     void entry(const Line &line);
+    bool followsByteOrderMark(const Line &line) const;
     bool isKey(QByteArrayView name, const QString &section, bool sectionLowercase) const;
     void end(const Line &last, bool lastEndsText, qsizetype start);
+    bool escapedBreakStaysAlone() const;
 
     QByteArrayView m_text;
     QString m_section;
@@ -169,8 +183,21 @@ void Scanner::entry(const Line &line)
     const QByteArrayView name = m_text.sliced(line.start, line.equals - line.start).trimmed();
     if (m_inSection && isKey(name, m_sectionAsWritten, m_sectionLowercase))
         m_layout.assignment = line;
-    else if (m_inGeneral && isKey(name, QString(), true))
+    else if (m_inGeneral && !followsByteOrderMark(line) && isKey(name, QString(), true))
         m_layout.generalAssignment = line;
+}
+
+// QSettings reads [General] from the very start of the text: a byte-order
+// mark is part of the name on the line it begins.
+bool Scanner::followsByteOrderMark(const Line &line) const
+{
+    if (line.skipped != 3 || !m_text.startsWith("\xEF\xBB\xBF"))
+        return false;
+    for (qsizetype at = line.skipped; at < line.start; ++at) {
+        if (isLineBreak(m_text[at]))
+            return false;
+    }
+    return true;
 }
 
 bool Scanner::isKey(QByteArrayView name, const QString &section, bool sectionLowercase) const
@@ -197,12 +224,20 @@ void Scanner::end(const Line &last, bool lastEndsText, qsizetype start)
 {
     if (lastEndsText) {
         if (!last.inQuotes)
-            m_layout.endBreaks = last.openEscape ? 2 : 1;
+            m_layout.endBreaks = last.openEscape && !escapedBreakStaysAlone() ? 2 : 1;
     } else {
         m_layout.endBreaks = m_text.size() > start && !isLineBreak(m_text.back()) ? 1 : 0;
     }
     if (m_inSection && m_layout.endBreaks)
         m_layout.keyPlace = Place{m_text.size(), *m_layout.endBreaks};
+}
+
+// A text that ends in an escaped line break: whether the break added after it
+// could not join it as a pair ("\r" and "\n").
+bool Scanner::escapedBreakStaysAlone() const
+{
+    const char last = m_text.back();
+    return isLineBreak(last) && lineBreakOf(m_text).front() == last;
 }
 
 // The value's bytes without the blanks around it.
@@ -221,18 +256,6 @@ void replaceValue(QByteArray &text, const Line &line, const QByteArray &value)
 {
     const auto [begin, end] = valueSpan(text, line);
     text.replace(begin, end - begin, value);
-}
-
-QByteArray lineBreakOf(const QByteArray &text)
-{
-    for (qsizetype at = 0; at < text.size(); ++at) {
-        if (text[at] == '\n')
-            return QByteArrayLiteral("\n");
-        if (text[at] == '\r')
-            return at + 1 < text.size() && text[at + 1] == '\n' ? QByteArrayLiteral("\r\n")
-                                                                : QByteArrayLiteral("\r");
-    }
-    return QByteArrayLiteral("\n");
 }
 
 // Where a new section goes, and its text.
