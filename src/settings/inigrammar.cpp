@@ -11,14 +11,26 @@ namespace settings::ini::grammar {
 
 namespace {
 
-bool isSpace(char c)
+// The reader's classes of bytes, looked up as QSettings does.
+enum : uchar { Space = 1, Special = 2 };
+
+constexpr std::array<uchar, 256> byteClasses()
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    std::array<uchar, 256> classes{};
+    classes['\t'] = Space;
+    classes[' '] = Space;
+    classes['\n'] = Space | Special;
+    classes['\r'] = Space | Special;
+    for (const uchar c : {'"', ';', '=', '\\'})
+        classes[c] = Special;
+    return classes;
 }
 
-bool isSpecial(char c)
+constexpr std::array<uchar, 256> kByteClasses = byteClasses();
+
+bool isSpace(char c)
 {
-    return c == '\n' || c == '\r' || c == '"' || c == ';' || c == '=' || c == '\\';
+    return kByteClasses[uchar(c)] & Space;
 }
 
 bool isLineBreak(char c)
@@ -88,13 +100,14 @@ bool LineReader::next(Line &line)
         ++start;
     bool inQuotes = false;
     qsizetype at = start;
+    const char *const bytes = m_text.data();
     while (at < size) {
-        const char c = m_text[at];
-        if (!isSpecial(c)) {
+        // Most bytes are none of the reader's concern.
+        while (at < size && !(kByteClasses[uchar(bytes[at])] & Special))
             ++at;
-            continue;
-        }
-        ++at;
+        if (at == size)
+            break;
+        const char c = bytes[at++];
         if (c == '=') {
             if (!inQuotes && line.equals == -1)
                 line.equals = at - 1;

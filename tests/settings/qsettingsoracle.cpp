@@ -33,7 +33,10 @@ QSettingsOracle::QSettingsOracle(QString folder)
 
 QString QSettingsOracle::file(const QByteArray &text)
 {
-    const QString path = QDir(m_folder).filePath(QStringLiteral("oracle-%1.ini").arg(++m_files));
+    // Never the same name twice in a process: QSettings would take a file
+    // of the same size and time stamp for the one it read before.
+    static int files = 0;
+    const QString path = QDir(m_folder).filePath(QStringLiteral("oracle-%1.ini").arg(++files));
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(text) != text.size())
         qFatal("cannot write %s", qPrintable(path));

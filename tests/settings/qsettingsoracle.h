@@ -9,8 +9,7 @@
 #include <optional>
 
 // Qt's own QSettings (IniFormat) as the judge of how a settings text reads.
-// Each reading gets a file of its own: QSettings keeps what it read of a file
-// for as long as the file's size and time stamp stay the same.
+// Each reading gets a file of its own.
 class QSettingsOracle final
 {
 public:
@@ -40,5 +39,4 @@ private:
     QMap<QString, QByteArray> everything(const QByteArray &text, const QString &readFirst);
 
     QString m_folder;
-    int m_files = 0;
 };
