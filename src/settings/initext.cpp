@@ -94,7 +94,6 @@ public:
         : m_text(text)
         , m_section(lookupForm(section + u'/'))
         , m_key(lookupForm(section + u'/' + key))
-        , m_keyUnits(key.size())
     {}
 
     Layout scan();
@@ -110,7 +109,6 @@ private:
     QByteArrayView m_text;
     QString m_section;
     QString m_key;
-    qsizetype m_keyUnits;
     QString m_sectionAsWritten; // QSettings keeps the first spelling
     bool m_sectionLowercase = true;
     bool m_inSection = false;
@@ -164,11 +162,11 @@ void Scanner::header(const Line &line)
     const QString name = lookupForm(asWritten);
     if (name == m_section) {
         m_inSection = true;
-        if (!m_layout.sectionFound)
-            m_sectionLowercase = name == asWritten;
-        if (!m_layout.sectionFound)
+        if (!m_layout.sectionFound) {
             m_sectionAsWritten = asWritten;
-        m_layout.sectionFound = true;
+            m_sectionLowercase = name == asWritten;
+            m_layout.sectionFound = true;
+        }
     } else if (m_section < name && name <= m_key) {
         // QSettings parses only the greatest section name up to the key, and
         // only when it is the key's own.
