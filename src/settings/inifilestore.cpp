@@ -53,8 +53,7 @@ QByteArray edited(const Contents &current, const QString &path, const QString &s
     }
     if (auto text = ini::withValue(current.bytes, section, key, value))
         return *std::move(text);
-    throw saveFailure(path, QStringLiteral("another section in it would hide the value from "
-                                           "programs that read it"));
+    throw saveFailure(path, QStringLiteral("a subsection in it keeps the value from being read"));
 }
 
 } // namespace

@@ -50,6 +50,7 @@ private Q_SLOTS:
     void fileLayoutIsTheConventionalOne();
     void relativeConfigHomeIsIgnored();
     void saveThatCannotReachTheDiskFails();
+    void saveQtCouldNotReadFails();
 };
 
 void TestSettings::convertsStoredIndex_data()
@@ -331,6 +332,26 @@ void TestSettings::saveThatCannotReachTheDiskFails()
                              store.SaveSetting(QStringLiteral("Quarnel"),
                                                QStringLiteral("Lumivex Software"),
                                                QStringLiteral("Combo1"), QStringLiteral("1")));
+}
+
+void TestSettings::saveQtCouldNotReadFails()
+{
+    // QSettings looks Combo1 up in the subsection only: no edit makes it read the value.
+    const QByteArray text("[Lumivex%20Software]\nCombo1=1\n[Lumivex%20Software\\A]\nx=1\n");
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("Quarnel.conf")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    settings::IniFileStore store(dir.path());
+    QCOMPARE(store.GetSetting(QStringLiteral("Quarnel"), kSection, QStringLiteral("Combo1"),
+                              QStringLiteral("absent")),
+             QStringLiteral("absent"));
+    QVERIFY_THROWS_EXCEPTION(errors::Failure,
+                             store.SaveSetting(QStringLiteral("Quarnel"), kSection,
+                                               QStringLiteral("Combo1"), QStringLiteral("0")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), text);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
