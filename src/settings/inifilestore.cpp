@@ -54,7 +54,9 @@ QByteArray edited(const Contents &current, const QString &path, const QString &s
     case Contents::Kind::Refused:
         throw saveFailure(path, current.error);
     }
-    return ini::withValue(current.bytes, section, key, value);
+    if (auto text = ini::withValue(current.bytes, section, key, value))
+        return *std::move(text);
+    throw saveFailure(path, QStringLiteral("a subsection in it keeps the value from being read"));
 }
 
 } // namespace
@@ -91,7 +93,13 @@ QString IniFileStore::GetSetting(const QString &application, const QString &sect
     }
     if (contents.kind != Contents::Kind::Regular)
         return defaultValue;
-    return ini::value(contents.bytes, section, key).value_or(defaultValue);
+    const auto stored = ini::read(contents.bytes, section, key);
+    if (!stored)
+        return defaultValue;
+    // A list or a typed value, as in the registry a value that is not text.
+    if (stored->typed)
+        throw errors::Failure(errors::Description::typeMismatch());
+    return stored->text;
 }
 
 void IniFileStore::SaveSetting(const QString &application, const QString &section,
@@ -102,8 +110,10 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
         throw saveFailure(path,
                           QStringLiteral("the file could not be read, so it is left as it is"));
     const auto unchanged = [&](const Contents &contents) {
-        return contents.kind == Contents::Kind::Regular
-               && ini::value(contents.bytes, section, key) == value;
+        if (contents.kind != Contents::Kind::Regular)
+            return false;
+        const auto stored = ini::read(contents.bytes, section, key);
+        return stored && !stored->typed && stored->text == value;
     };
     // A file read at start-up and not changed since is not read again.
     if (path == m_knownPath && !m_known.stamp.isEmpty() && file::stamp(path) == m_known.stamp
