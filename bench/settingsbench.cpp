@@ -7,6 +7,7 @@
 //   settingsbench --hold-lock FILE    holds FILE's lock until stdin closes
 #include "form1.h"
 #include "messagebox.h"
+#include "idleinhibitor.h"
 #include "platform.h"
 
 #include "inifilestore.h"
@@ -52,14 +53,23 @@ public:
     float nextRandom() override { return 0.5f; } // no home page
     void openUrl(const QUrl &) override {}
     void endProgram() override {}
+    strobe::IdleInhibitor &idleInhibitor() override { return m_idle; }
 
     QString file() const { return m_store.location(QStringLiteral("Quarnel")); }
 
     QuietBox box;
 
 private:
+    // The strobe never opens here.
+    struct NoIdleInhibitor final : strobe::IdleInhibitor
+    {
+        void inhibit(QWidget &) override {}
+        void release() override {}
+    };
+
     settings::IniFileStore m_store;
     QString m_folder;
+    NoIdleInhibitor m_idle;
 };
 
 void writeSettings(const QString &path, qint64 mebibytes)
