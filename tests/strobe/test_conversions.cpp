@@ -3,6 +3,7 @@
 #include "virtualkey.h"
 
 #include <QColor>
+#include <QInputDevice>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QTest>
@@ -94,7 +95,12 @@ void TestConversions::keyEvent()
     QFETCH(quint32, scanCode);
     QFETCH(quint32, nativeKey);
     QFETCH(int, expected);
-    const QKeyEvent event(QEvent::KeyPress, qtKey, Qt::NoModifier, scanCode, nativeKey, 0);
+    // A keyboard of the test's own: without an application, Qt's default one
+    // would be made for the event and never freed.
+    const QInputDevice keyboard(QStringLiteral("test keyboard"), 1,
+                                QInputDevice::DeviceType::Keyboard);
+    const QKeyEvent event(QEvent::KeyPress, qtKey, Qt::NoModifier, scanCode, nativeKey, 0,
+                          QString(), false, 1, &keyboard);
     QCOMPARE(int(virtualKeyCode(event)), expected);
 }
 
