@@ -2,6 +2,7 @@
 
 #include "applicationicon.h"
 #include "colorvalue.h"
+#include "currentdesktop.h"
 #include "failure.h"
 #include "guard.h"
 #include "intervaltimer.h"
@@ -56,9 +57,11 @@ void Form2::Show(QScreen *screen)
             screen = QGuiApplication::primaryScreen();
         m_window->cover(*screen,
                         [this] { return m_mainWindow ? m_mainWindow->screen() : nullptr; });
-    } else if (m_window->isMinimized() || !m_window->isFullScreen()) {
+    } else {
+        moveToCurrentDesktop(*m_window);
         // A window manager may have taken the full screen away for another window.
-        m_window->showFullScreen();
+        if (m_window->isMinimized() || !m_window->isFullScreen())
+            m_window->showFullScreen();
     }
     m_window->raise();
     m_window->activateWindow();
