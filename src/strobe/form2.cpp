@@ -2,6 +2,7 @@
 
 #include "applicationicon.h"
 #include "colorvalue.h"
+#include "currentdesktop.h"
 #include "failure.h"
 #include "guard.h"
 #include "idleinhibitor.h"
@@ -60,9 +61,11 @@ void Form2::Show(QScreen *screen)
         m_window->cover(*screen,
                         [this] { return m_mainWindow ? m_mainWindow->screen() : nullptr; });
         m_idle.inhibit(*m_window);
-    } else if (m_window->isMinimized() || !m_window->isFullScreen()) {
+    } else {
+        moveToCurrentDesktop(*m_window);
         // A window manager may have taken the full screen away for another window.
-        m_window->showFullScreen();
+        if (m_window->isMinimized() || !m_window->isFullScreen())
+            m_window->showFullScreen();
     }
     m_window->raise();
     m_window->activateWindow();

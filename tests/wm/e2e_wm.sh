@@ -11,6 +11,8 @@
 #     window above the strobe, and it keeps the keyboard;
 #   - the main window activated through the window manager shows above the
 #     strobe, and a second Start brings the strobe forward with the keyboard;
+#   - the window manager moving the strobe to another desktop, a second Start
+#     brings it back onto the desktop on view with the keyboard;
 #   - the window manager's close key closes the strobe alone, and the main
 #     window has the keyboard again;
 #   - the monitor growing is followed by the strobe;
@@ -52,10 +54,12 @@ close_key=alt+F4
 places=yes
 resize_action=no
 follows_monitors=yes
+desktops=yes
 wm_ready() { wmctrl -m >/dev/null 2>&1; }
 case $wm in
     none)
         close_key=""
+        desktops=no
         wm_ready() { true; }
         ;;
     # Openbox owns the screen well before it has started up, and a window
@@ -86,6 +90,7 @@ case $wm in
         i3 -c "$scratch/i3.conf" >"$scratch/wm.log" 2>&1 &
         close_key=alt+shift+q
         places=no
+        desktops=no
         ;;
     *) fail "unknown window manager $wm" ;;
 esac
@@ -212,6 +217,21 @@ if [[ $wm != none ]]; then
     e2e_until 50 shows "$win" || fail_shown "$wm: the main window has the keyboard under the strobe"
     xdotool key Return
     strobe_up "second start"
+fi
+
+if [[ $desktops == yes ]]; then
+    desktop_of() { xprop -id "$1" _NET_WM_DESKTOP | sed -n 's/.*= //p'; }
+    strobe_on() { [[ $(desktop_of "$strobe") == "$1" ]]; }
+    on_view() { strobe_on "$(xprop -root _NET_CURRENT_DESKTOP | sed -n 's/.*= //p')"; }
+    wmctrl -n 2
+    strobe=$(strobe_id)
+    wmctrl -i -r "$strobe" -t 1
+    e2e_until 50 strobe_on 1 || fail "$wm: the strobe stayed on its desktop"
+    xdotool windowactivate "$win"
+    e2e_until 50 focused "$win" || fail "$wm: the main window did not get the keyboard"
+    xdotool key Return
+    e2e_until 50 on_view || fail "$wm: Start left the strobe on another desktop"
+    strobe_up "start with the strobe on another desktop"
 fi
 
 if [[ -n $close_key ]]; then

@@ -1,0 +1,8 @@
+#include "currentdesktop.h"
+
+namespace strobe {
+
+// Without X11 there are no desktops to move between.
+void moveToCurrentDesktop(const QWidget &) {}
+
+} // namespace strobe
