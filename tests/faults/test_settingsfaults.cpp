@@ -165,7 +165,12 @@ private:
 enum class AtPath { Fifo, Folder, DeviceLink, DanglingLink, FifoLink, KernelLink };
 enum class AtLock { Stale, Empty, Live, Folder, Fifo, Huge, PipeInChain };
 enum class Unwritable { ReadOnlyFileSystem, FolderIsFile, FullDisk };
-enum class RootLink { OwnedByAnother, InOthersFolder, InWorldWritableFolder };
+enum class RootLink {
+    OwnedByAnother,
+    InOthersFolder,
+    InWorldWritableFolder,
+    FolderOwnedByAnother
+};
 
 } // namespace
 
@@ -561,6 +566,8 @@ void TestSettingsFaults::rootFollowsOnlySafeLinks_data()
     QTest::newRow("a link owned by another user") << RootLink::OwnedByAnother;
     QTest::newRow("root's link in another user's folder") << RootLink::InOthersFolder;
     QTest::newRow("root's link in a world-writable folder") << RootLink::InWorldWritableFolder;
+    QTest::newRow("root's link through a folder link owned by another user")
+        << RootLink::FolderOwnedByAnother;
 }
 
 void TestSettingsFaults::rootFollowsOnlySafeLinks()
@@ -571,12 +578,28 @@ void TestSettingsFaults::rootFollowsOnlySafeLinks()
     FakePlatform platform;
     const QString file = platform.settingsFile();
     const QByteArray folder = QFile::encodeName(QFileInfo(file).path());
-    const QString secret = platform.scratch.filePath(QStringLiteral("secret"));
+    QString secret = platform.scratch.filePath(QStringLiteral("secret"));
     const QByteArray content = "[Root]\ntoken=42\n" + storedChoices(1, 2);
-    QVERIFY(writeBytes(secret, content));
+    if (link == RootLink::FolderOwnedByAnother) {
+        // Root's own link leads through another user's link to root's folder.
+        const QDir scratch(platform.scratch.path());
+        QVERIFY(scratch.mkdir(QStringLiteral("private"))
+                && scratch.mkdir(QStringLiteral("shared")));
+        QCOMPARE(::chmod(QFile::encodeName(scratch.filePath(QStringLiteral("shared"))), 01777), 0);
+        const QString shared = scratch.filePath(QStringLiteral("shared/folder"));
+        QVERIFY(QFile::link(scratch.filePath(QStringLiteral("private")), shared));
+        QCOMPARE(::lchown(QFile::encodeName(shared).constData(), 65534, 65534), 0);
+        secret = scratch.filePath(QStringLiteral("private/") + QFileInfo(file).fileName());
+        QVERIFY(writeBytes(secret, content));
+        QVERIFY(QFile::link(shared + u'/' + QFileInfo(file).fileName(), file));
+    } else {
+        QVERIFY(writeBytes(secret, content));
+        QVERIFY(QFile::link(secret, file));
+    }
     QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(QFile::link(secret, file));
     switch (link) {
+    case RootLink::FolderOwnedByAnother:
+        break;
     case RootLink::OwnedByAnother:
         QCOMPARE(::lchown(QFile::encodeName(file).constData(), 65534, 65534), 0);
         break;
