@@ -535,8 +535,16 @@ Source::Source(const QString &path)
         m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
         return;
     }
-    // Non-blocking, in case a pipe is there; never through a link put there
-    // since the path was resolved.
+    // Opening a device can act on it (a tape rewinds, a watchdog starts): what
+    // is no regular file is never opened. Non-blocking all the same, in case a
+    // pipe is put there meanwhile; never through a link put there since the
+    // path was resolved.
+    struct stat before = {};
+    if (::fstatat(m_opened->folder, m_opened->name.constData(), &before, AT_SYMLINK_NOFOLLOW) == 0
+        && !S_ISREG(before.st_mode)) {
+        m_contents = {Contents::Kind::Irregular, {}, {}, {}};
+        return;
+    }
     m_opened->file = ::openat(m_opened->folder, m_opened->name.constData(),
                               O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (m_opened->file < 0) {

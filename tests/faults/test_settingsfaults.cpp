@@ -20,6 +20,7 @@
 #include <atomic>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -330,6 +331,34 @@ void TestSettingsFaults::notAFileAtThePath()
         break;
     }
     const QByteArray before = identity(file);
+    // Never opened: a writer waiting on the pipe would get through.
+    const bool isPipe = thing == AtPath::Fifo || thing == AtPath::FifoLink;
+    const QByteArray pipeName = thing == AtPath::Fifo ? name : QFile::encodeName(pipe);
+    std::atomic<pid_t> writerThread{0};
+    std::atomic<bool> writerThrough{false};
+    std::thread writer;
+    if (isPipe) {
+        writer = std::thread([&] {
+            writerThread = ::gettid();
+            ::close(::open(pipeName.constData(), O_WRONLY | O_CLOEXEC));
+            writerThrough = true;
+        });
+    }
+    const auto releaseWriter = qScopeGuard([&] {
+        if (!writer.joinable())
+            return;
+        const int fd = ::open(pipeName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        writer.join();
+        ::close(fd);
+    });
+    if (isPipe) {
+        const auto waiting = [&] {
+            QFile wchan(QStringLiteral("/proc/self/task/%1/wchan").arg(writerThread.load()));
+            return writerThread != 0 && wchan.open(QIODevice::ReadOnly)
+                   && wchan.readAll() == "wait_for_partner";
+        };
+        QTRY_VERIFY(waiting());
+    }
 
     // Neither read nor written: the lists start as with no file, and the first
     // save says once that choices are not kept.
@@ -347,6 +376,7 @@ void TestSettingsFaults::notAFileAtThePath()
                  .size(),
              1);
     QCOMPARE(modeOf(QStringLiteral("/dev/null")) & 0777, 0666);
+    QVERIFY(!writerThrough);
 }
 
 void TestSettingsFaults::locks_data()
