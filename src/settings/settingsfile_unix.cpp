@@ -37,7 +37,7 @@ QString reason(int error)
 
 QString native(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return errors::shownPath(path);
 }
 
 class Descriptor
