@@ -22,6 +22,11 @@ private:
     QByteArray m_utf8;
 };
 
+// A path, or other text from outside, as a description shows it: control and
+// format characters (line breaks, bidirectional overrides) as escapes, so that
+// they can neither break the report's lines nor reorder them.
+QString shownPath(const QString &path);
+
 // The platform's standard descriptions, for failures of our own making.
 namespace Description {
 inline QString typeMismatch()

@@ -1,5 +1,6 @@
 #include "inifilestore.h"
 
+#include "failure.h"
 #include "initext.h"
 #include "savelock.h"
 #include "settingsfile.h"
@@ -31,7 +32,7 @@ QString userConfigFolder()
 
 QString native(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return errors::shownPath(path);
 }
 
 errors::Failure saveFailure(const QString &path, const QString &why)

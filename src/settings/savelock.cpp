@@ -36,7 +36,7 @@ QByteArray lockContents()
 errors::Failure lockFailure(const QString &settingsFile, const QString &why)
 {
     return errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                               .arg(QDir::toNativeSeparators(settingsFile), why));
+                               .arg(errors::shownPath(settingsFile), why));
 }
 
 } // namespace
@@ -56,7 +56,7 @@ void SaveLock::take()
 {
     // QLockFile reads a lock it meets to learn its owner; it must never meet
     // a pipe or a device there.
-    const QString native = QDir::toNativeSeparators(m_name);
+    const QString native = errors::shownPath(m_name);
     if (!isSafeChain())
         throw lockFailure(m_settingsFile, QStringLiteral("%1 is not a lock file").arg(native));
     const QDeadlineTimer deadline(kWaitMs);
@@ -94,7 +94,7 @@ bool SaveLock::tryTake()
     }
     if (!error.isEmpty())
         throw lockFailure(m_settingsFile, QStringLiteral("its lock file %1 cannot be created: %2")
-                                              .arg(QDir::toNativeSeparators(m_name), error));
+                                              .arg(errors::shownPath(m_name), error));
     // A lock that a killed program left empty would stand for QLockFile's 30 s.
     if (file::isAbandonedLock(m_name)) {
         QFile::remove(m_name);

@@ -37,7 +37,7 @@ QString reason(int error)
 
 QString native(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return errors::shownPath(path);
 }
 
 class Descriptor
@@ -193,6 +193,67 @@ bool mayFollowAsRoot(const QByteArray &link, const struct stat &linkInfo)
            && folder.st_uid == 0 && (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+// The folder with every link in it followed, as realpath() gives it; as root,
+// a link that another user could have made is not followed, and named in refused.
+QByteArray resolvedFolder(const QByteArray &folder, int *error, QByteArray *refused)
+{
+    if (::geteuid() != 0) {
+        char *resolved = ::realpath(folder.constData(), nullptr);
+        *error = resolved ? 0 : errno;
+        const QByteArray result(resolved);
+        ::free(resolved);
+        return result;
+    }
+    QList<QByteArray> pending = folder.split('/');
+    QByteArray done; // empty for "/"
+    for (int links = 0; !pending.isEmpty();) {
+        const QByteArray part = pending.takeFirst();
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            done.truncate(std::max<qsizetype>(0, done.lastIndexOf('/')));
+            continue;
+        }
+        const QByteArray next = done + '/' + part;
+        struct stat info = {};
+        if (::lstat(next.constData(), &info) != 0) {
+            *error = errno;
+            return {};
+        }
+        if (S_ISDIR(info.st_mode)) {
+            done = next;
+            continue;
+        }
+        if (!S_ISLNK(info.st_mode) || ++links > 40) {
+            *error = S_ISLNK(info.st_mode) ? ELOOP : ENOTDIR;
+            return {};
+        }
+        if (!mayFollowAsRoot(next, info)) {
+            *refused = next;
+            return {};
+        }
+        QByteArray leadsTo(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(next.constData(), leadsTo.data(), size_t(PATH_MAX));
+        if (n < 0 || n >= PATH_MAX) {
+            *error = n < 0 ? errno : ENAMETOOLONG;
+            return {};
+        }
+        leadsTo.truncate(n);
+        if (leadsTo.startsWith('/'))
+            done.clear();
+        pending = leadsTo.split('/') + pending;
+    }
+    *error = 0;
+    return done.isEmpty() ? QByteArray("/") : done;
+}
+
+QString refusalOf(const QByteArray &link)
+{
+    return QStringLiteral("%1 is a link that another user could have made, and the program "
+                          "runs as root")
+        .arg(native(QFile::decodeName(link)));
+}
+
 // Where path leads: each link in turn, its folder resolved by the system.
 struct Resolved
 {
@@ -208,14 +269,16 @@ Resolved resolve(const QString &path)
     QByteArray current = QFile::encodeName(QFileInfo(path).absoluteFilePath());
     // A chain as long as the system's own limit on links.
     for (int hop = 0; hop <= 40; ++hop) {
-        char *folder = ::realpath(folderPart(current).constData(), nullptr);
-        if (!folder) {
-            resolved.error = errno;
+        QByteArray refused;
+        const QByteArray folder = resolvedFolder(folderPart(current), &resolved.error, &refused);
+        if (!refused.isEmpty()) {
+            resolved.refusal = refusalOf(refused);
             return resolved;
         }
+        if (resolved.error != 0)
+            return resolved;
         const QByteArray name = namePart(current);
-        current = QByteArray(folder) + (qstrcmp(folder, "/") == 0 ? "" : "/") + name;
-        ::free(folder);
+        current = folder + (folder == "/" ? "" : "/") + name;
         resolved.target = current;
         struct stat info = {};
         if (name.isEmpty() || name == "." || name == "..") {
@@ -229,9 +292,7 @@ Resolved resolve(const QString &path)
         if (!S_ISLNK(info.st_mode))
             return resolved;
         if (!mayFollowAsRoot(current, info)) {
-            resolved.refusal = QStringLiteral("%1 is a link that another user could have "
-                                              "made, and the program runs as root")
-                                   .arg(native(QFile::decodeName(current)));
+            resolved.refusal = refusalOf(current);
             return resolved;
         }
         QByteArray leadsTo(PATH_MAX, '\0');
@@ -474,8 +535,16 @@ Source::Source(const QString &path)
         m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
         return;
     }
-    // Non-blocking, in case a pipe is there; never through a link put there
-    // since the path was resolved.
+    // Opening a device can act on it (a tape rewinds, a watchdog starts): what
+    // is no regular file is never opened. Non-blocking all the same, in case a
+    // pipe is put there meanwhile; never through a link put there since the
+    // path was resolved.
+    struct stat before = {};
+    if (::fstatat(m_opened->folder, m_opened->name.constData(), &before, AT_SYMLINK_NOFOLLOW) == 0
+        && !S_ISREG(before.st_mode)) {
+        m_contents = {Contents::Kind::Irregular, {}, {}, {}};
+        return;
+    }
     m_opened->file = ::openat(m_opened->folder, m_opened->name.constData(),
                               O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (m_opened->file < 0) {

@@ -20,7 +20,7 @@ constexpr qint64 kMaxSize = 256 * 1024 * 1024;
 
 QString native(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return errors::shownPath(path);
 }
 
 } // namespace

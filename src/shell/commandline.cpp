@@ -50,11 +50,24 @@ bool readsFile(const QString &option)
     return reading.contains(option) || option.contains(u"-stylesheet=");
 }
 
-// "-platform linuxfb:fb=/dev/fb0", "-plugin evdevtouch:/dev/input/event3":
-// a platform or plugin with options that name a path.
+// "-platform linuxfb:fb=/dev/fb0", "-plugin evdevtouch:/dev/input/event3",
+// "-platform offscreen:configfile=sheet.json": a platform or plugin with
+// options that name a path, or a setting that may name one in the folder the
+// program starts in.
 bool namesPath(const QString &option, const QString &value)
 {
-    return (option == u"-platform" || option == u"-plugin") && value.contains(u'/');
+    return (option == u"-platform" || option == u"-plugin")
+           && (value.contains(u'/') || value.contains(u'='));
+}
+
+// Whether the argument at i, read as an option, is taken out.
+bool isRefused(const QStringList &arguments, qsizetype i)
+{
+    if (!arguments.at(i).startsWith(u'-'))
+        return false;
+    const QString option = qtOptionName(arguments.at(i));
+    const bool hasValue = takesValue(option) && i + 1 < arguments.size();
+    return readsFile(option) || namesPath(option, hasValue ? arguments.at(i + 1) : QString());
 }
 
 struct HeldMessage
@@ -112,14 +125,18 @@ QList<qsizetype> refusedArguments(const QStringList &arguments)
             continue;
         const QString option = qtOptionName(arguments.at(i));
         const bool hasValue = takesValue(option) && i + 1 < arguments.size();
-        const QString value = hasValue ? arguments.at(i + 1) : QString();
-        if (readsFile(option) || namesPath(option, value)) {
+        if (isRefused(arguments, i)) {
             refused.append(i);
             if (hasValue && !option.contains(u'='))
                 refused.append(i + 1);
-        }
-        if (hasValue)
+            if (hasValue)
+                ++i;
+        } else if (hasValue && !isRefused(arguments, i + 1)) {
+            // Qt reads its options in several passes, and some take a value
+            // only on some platforms (-title, -display with xcb): an option
+            // that reads a file is never hidden as another one's value.
             ++i;
+        }
     }
     return refused;
 }
@@ -160,8 +177,8 @@ QString usageText()
         "\n"
         "Lumivex takes no other arguments. Qt's own options (such as -platform xcb)\n"
         "are understood, except those that make Qt read a file (-stylesheet,\n"
-        "-qwindowicon, -platformpluginpath, a path in -platform's options), which are\n"
-        "refused; anything else is ignored.\n");
+        "-qwindowicon, -platformpluginpath, a path or a setting in -platform's\n"
+        "options), which are refused; anything else is ignored.\n");
 }
 
 QString versionText()

@@ -13,6 +13,14 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace shell {
 
 namespace {
@@ -44,6 +52,34 @@ void refuseFileOptions(int &argc, char *argv[])
     argv[argc] = nullptr;
     std::fprintf(stderr, "%s\n", refusedLine(named).toLocal8Bit().constData());
 }
+
+#ifdef Q_OS_UNIX
+int s_signalled[2] = {-1, -1};
+
+// A request to end (a logout, kill) closes the program as its window's close
+// does, so that the saves still waiting are written; a second one ends it.
+void endGently(int number)
+{
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t written = ::write(s_signalled[1], &byte, 1);
+    std::signal(number, SIG_DFL);
+}
+
+void quitOnTerminationSignals(QObject *context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, s_signalled) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(s_signalled[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
+        char byte = 0;
+        while (::read(s_signalled[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    for (const int number : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(number, endGently);
+}
+#endif
 
 int print(const QString &text)
 {
@@ -104,6 +140,9 @@ int runProgram(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quarnel.Lumivex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVEX_VERSION));
 
+#ifdef Q_OS_UNIX
+    quitOnTerminationSignals(app.get());
+#endif
     DesktopPlatform platform;
     Form1 form1(platform);
     form1.Form_Load();

@@ -15,8 +15,8 @@ namespace {
 
 [[noreturn]] void reject(const QString &path, const QString &reason)
 {
-    throw errors::Failure(QStringLiteral("The skin %1 cannot be used: %2")
-                              .arg(QDir::toNativeSeparators(path), reason));
+    throw errors::Failure(
+        QStringLiteral("The skin %1 cannot be used: %2").arg(errors::shownPath(path), reason));
 }
 
 QByteArray readCapped(const QString &path)

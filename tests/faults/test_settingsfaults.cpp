@@ -19,6 +19,7 @@
 #include <atomic>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -156,7 +157,12 @@ private:
 enum class AtPath { Fifo, Folder, DeviceLink, DanglingLink, FifoLink, KernelLink };
 enum class AtLock { Stale, Empty, Live, Folder, Fifo, Huge, PipeInChain };
 enum class Unwritable { ReadOnlyFileSystem, FolderIsFile, FullDisk };
-enum class RootLink { OwnedByAnother, InOthersFolder, InWorldWritableFolder };
+enum class RootLink {
+    OwnedByAnother,
+    InOthersFolder,
+    InWorldWritableFolder,
+    FolderOwnedByAnother
+};
 
 } // namespace
 
@@ -316,6 +322,34 @@ void TestSettingsFaults::notAFileAtThePath()
         break;
     }
     const QByteArray before = identity(file);
+    // Never opened: a writer waiting on the pipe would get through.
+    const bool isPipe = thing == AtPath::Fifo || thing == AtPath::FifoLink;
+    const QByteArray pipeName = thing == AtPath::Fifo ? name : QFile::encodeName(pipe);
+    std::atomic<pid_t> writerThread{0};
+    std::atomic<bool> writerThrough{false};
+    std::thread writer;
+    if (isPipe) {
+        writer = std::thread([&] {
+            writerThread = ::gettid();
+            ::close(::open(pipeName.constData(), O_WRONLY | O_CLOEXEC));
+            writerThrough = true;
+        });
+    }
+    const auto releaseWriter = qScopeGuard([&] {
+        if (!writer.joinable())
+            return;
+        const int fd = ::open(pipeName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        writer.join();
+        ::close(fd);
+    });
+    if (isPipe) {
+        const auto waiting = [&] {
+            QFile wchan(QStringLiteral("/proc/self/task/%1/wchan").arg(writerThread.load()));
+            return writerThread != 0 && wchan.open(QIODevice::ReadOnly)
+                   && wchan.readAll() == "wait_for_partner";
+        };
+        QTRY_VERIFY(waiting());
+    }
 
     // Neither read nor written: the lists start as with no file, and the first
     // save says once that choices are not kept.
@@ -333,6 +367,7 @@ void TestSettingsFaults::notAFileAtThePath()
                  .size(),
              1);
     QCOMPARE(modeOf(QStringLiteral("/dev/null")) & 0777, 0666);
+    QVERIFY(!writerThrough);
 }
 
 void TestSettingsFaults::locks_data()
@@ -552,6 +587,8 @@ void TestSettingsFaults::rootFollowsOnlySafeLinks_data()
     QTest::newRow("a link owned by another user") << RootLink::OwnedByAnother;
     QTest::newRow("root's link in another user's folder") << RootLink::InOthersFolder;
     QTest::newRow("root's link in a world-writable folder") << RootLink::InWorldWritableFolder;
+    QTest::newRow("root's link through a folder link owned by another user")
+        << RootLink::FolderOwnedByAnother;
 }
 
 void TestSettingsFaults::rootFollowsOnlySafeLinks()
@@ -562,12 +599,28 @@ void TestSettingsFaults::rootFollowsOnlySafeLinks()
     FakePlatform platform;
     const QString file = platform.settingsFile();
     const QByteArray folder = QFile::encodeName(QFileInfo(file).path());
-    const QString secret = platform.scratch.filePath(QStringLiteral("secret"));
+    QString secret = platform.scratch.filePath(QStringLiteral("secret"));
     const QByteArray content = "[Root]\ntoken=42\n" + storedChoices(1, 2);
-    QVERIFY(writeBytes(secret, content));
+    if (link == RootLink::FolderOwnedByAnother) {
+        // Root's own link leads through another user's link to root's folder.
+        const QDir scratch(platform.scratch.path());
+        QVERIFY(scratch.mkdir(QStringLiteral("private"))
+                && scratch.mkdir(QStringLiteral("shared")));
+        QCOMPARE(::chmod(QFile::encodeName(scratch.filePath(QStringLiteral("shared"))), 01777), 0);
+        const QString shared = scratch.filePath(QStringLiteral("shared/folder"));
+        QVERIFY(QFile::link(scratch.filePath(QStringLiteral("private")), shared));
+        QCOMPARE(::lchown(QFile::encodeName(shared).constData(), 65534, 65534), 0);
+        secret = scratch.filePath(QStringLiteral("private/") + QFileInfo(file).fileName());
+        QVERIFY(writeBytes(secret, content));
+        QVERIFY(QFile::link(shared + u'/' + QFileInfo(file).fileName(), file));
+    } else {
+        QVERIFY(writeBytes(secret, content));
+        QVERIFY(QFile::link(secret, file));
+    }
     QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(QFile::link(secret, file));
     switch (link) {
+    case RootLink::FolderOwnedByAnother:
+        break;
     case RootLink::OwnedByAnother:
         QCOMPARE(::lchown(QFile::encodeName(file).constData(), 65534, 65534), 0);
         break;

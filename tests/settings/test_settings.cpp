@@ -322,16 +322,21 @@ void TestSettings::relativeConfigHomeIsIgnored()
 void TestSettings::saveThatCannotReachTheDiskFails()
 {
     QTemporaryDir dir;
-    // The store's folder is a file: nothing can be written below it.
-    const QString blocked = dir.filePath(QStringLiteral("blocked"));
+    // The store's folder is a file: nothing can be written below it. Its name
+    // holds a line break and a right-to-left override, shown as escapes.
+    const QString blocked = dir.filePath(QStringLiteral("blocked\nSaved.\u202Etxt"));
     QFile file(blocked);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     settings::IniFileStore store(blocked);
-    QVERIFY_THROWS_EXCEPTION(errors::Failure,
-                             store.SaveSetting(QStringLiteral("Quarnel"),
-                                               QStringLiteral("Lumivex Software"),
-                                               QStringLiteral("Combo1"), QStringLiteral("1")));
+    try {
+        store.SaveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"),
+                          QStringLiteral("Combo1"), QStringLiteral("1"));
+        QFAIL("saved");
+    } catch (const errors::Failure &failure) {
+        QVERIFY2(failure.description().contains(u"blocked\\x0aSaved.\\u202etxt"),
+                 qPrintable(failure.description()));
+    }
 }
 
 void TestSettings::saveQtCouldNotReadFails()

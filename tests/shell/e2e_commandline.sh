@@ -105,5 +105,11 @@ SH
         grep -qF -- "refusing $entry (" "$scratch/window.err" \
             || fail "$entry: $(cat "$scratch/window.err")"
     done
+    # Qt reads -qwindowicon in a pass before -style's: it is no value of -style.
+    xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$scratch/window.sh" \
+        -style -qwindowicon "$scratch/pipe" \
+        || fail "-style -qwindowicon: the window did not open: $(cat "$scratch/window.err")"
+    grep -qF -- "refusing -qwindowicon $scratch/pipe (" "$scratch/window.err" \
+        || fail "-style -qwindowicon: $(cat "$scratch/window.err")"
 fi
 echo "command line end-to-end: ok"

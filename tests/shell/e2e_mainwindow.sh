@@ -39,4 +39,26 @@ ended() { ! kill -0 "$pid" 2>/dev/null; }
 e2e_until 50 ended || fail "program still running after its main window closed"
 wait "$pid" || fail "program exited with status $?"
 pid=""
+
+# A choice followed at once by SIGTERM (a logout) is kept, on a file big
+# enough that its save is still under way when the signal comes.
+store=$XDG_CONFIG_HOME/Quarnel.conf
+{
+    echo '[Other]'
+    awk 'BEGIN { for (i = 0; i < 700000; i++) print "key" i "=0123456789012345678901234567" }'
+    printf 'last=1\n[Lumivex%%20Software]\nCombo1=0\nCombo2=2\n'
+} >"$store"
+e2e_start
+xdotool windowfocus --sync "$win" key Down
+# The save holds the file open from its reading to its replacement.
+saving() {
+    find "/proc/$pid/fd" -lname "$store" 2>/dev/null | grep -q . \
+        || grep -q '^Combo1=1$' "$store"
+}
+for _ in $(seq 1000); do saving && break; sleep 0.01; done
+kill -TERM "$pid"
+wait "$pid" || fail "program ended with status $? on SIGTERM"
+pid=""
+grep -q '^Combo1=1$' "$store" || fail "the choice before SIGTERM was lost"
+grep -q '^last=1$' "$store" || fail "other keys lost"
 echo "main window end-to-end: ok"

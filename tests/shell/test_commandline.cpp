@@ -84,12 +84,24 @@ void TestCommandLine::fileOptionsRefused_data()
         << QStringList{u"-platform"_s, u"linuxfb:fb=/dev/fb0"_s} << Positions{0, 1};
     QTest::newRow("plugin naming a device")
         << QStringList{u"-plugin"_s, u"evdevtouch:/dev/input/event3"_s} << Positions{0, 1};
+    QTest::newRow("platform with a setting")
+        << QStringList{u"-platform"_s, u"offscreen:configfile=pipe"_s} << Positions{0, 1};
     QTest::newRow("plain platform") << QStringList{u"-platform"_s, u"xcb"_s} << Positions{};
     QTest::newRow("style, geometry, title, reverse")
         << QStringList{u"-style"_s,      u"fusion"_s,   u"-qwindowgeometry"_s,
-                       u"100x100+0+0"_s, u"-title"_s,   u"-stylesheet"_s,
+                       u"100x100+0+0"_s, u"-title"_s,   u"window"_s,
                        u"-reverse"_s,    u"-session"_s, u"id"_s}
         << Positions{};
+    // Qt takes -qwindowicon in a pass before -style's, and -title or -display
+    // take no value off X11: these are read as options of their own.
+    QTest::newRow("window icon as the value of -style")
+        << QStringList{u"-style"_s, u"-qwindowicon"_s, u"/tmp/pipe"_s} << Positions{1, 2};
+    QTest::newRow("style sheet as the value of -title")
+        << QStringList{u"-title"_s, u"-stylesheet"_s, u"pipe"_s} << Positions{1, 2};
+    QTest::newRow("style sheet as the value of -display")
+        << QStringList{u"--display"_s, u"--stylesheet=a.qss"_s} << Positions{1};
+    QTest::newRow("platform as the value of -session")
+        << QStringList{u"-session"_s, u"-platform"_s, u"linuxfb:fb=/dev/fb0"_s} << Positions{1, 2};
     QTest::newRow("plain arguments") << QStringList{u"stylesheet"_s, u"a.qss"_s} << Positions{};
 }
 
