@@ -74,7 +74,9 @@ void quitOnTerminationSignals(QObject *context)
         char byte = 0;
         while (::read(s_signalled[0], &byte, 1) > 0) {
         }
-        QCoreApplication::quit();
+        // Not quit(): that asks every window to close, and an open strobe
+        // turns its close into an unload, which would cancel the quit.
+        QCoreApplication::exit(0);
     });
     for (const int number : {SIGTERM, SIGINT, SIGHUP})
         std::signal(number, endGently);

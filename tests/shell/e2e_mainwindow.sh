@@ -61,4 +61,15 @@ wait "$pid" || fail "program ended with status $? on SIGTERM"
 pid=""
 grep -q '^Combo1=1$' "$store" || fail "the choice before SIGTERM was lost"
 grep -q '^last=1$' "$store" || fail "other keys lost"
+
+# SIGTERM with the strobe open ends the program too.
+e2e_start
+# "Start Strobing" is two Tabs from the style list.
+xdotool windowfocus --sync "$win" key --delay 50 Tab Tab space
+strobe_open() { xdotool search --onlyvisible --name '^Lumivex strobe light' >/dev/null; }
+e2e_until 100 strobe_open || fail "Start Strobing did not open the strobe"
+kill -TERM "$pid"
+e2e_until 50 ended || fail "program still running after SIGTERM with the strobe open"
+wait "$pid" || fail "program ended with status $? on SIGTERM with the strobe open"
+pid=""
 echo "main window end-to-end: ok"
