@@ -3,6 +3,7 @@
 // Software, and removes it afterwards.
 #include "failure.h"
 #include "fakemessagebox.h"
+#include "fakeplatform.h"
 #include "form1.h"
 #include "platform.h"
 #include "registrysettingsstore.h"
@@ -141,8 +142,10 @@ public:
     float nextRandom() override { return 0.5f; } // no home page
     void openUrl(const QUrl &) override {}
     void endProgram() override {}
+    strobe::IdleInhibitor &idleInhibitor() override { return idle; }
 
     FakeMessageBox box;
+    FakeIdleInhibitor idle;
     settings::RegistrySettingsStore store;
     QTemporaryDir folder;
 };
