@@ -143,6 +143,8 @@ public:
     void openUrl(const QUrl &) override {}
     void endProgram() override {}
     strobe::IdleInhibitor &idleInhibitor() override { return idle; }
+    // The checks read the registry right after each choice.
+    bool savesInBackground() const override { return false; }
 
     FakeMessageBox box;
     FakeIdleInhibitor idle;
