@@ -23,6 +23,10 @@ if [[ -z "${DISPLAY:-}" ]]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset -ac" "$0" "$@"
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
+# Under the sanitizers: Qt's Wayland plugin leaves allocations at exit whose
+# frames lie in plugins already unloaded, which no suppression can name, so
+# the leak check is off for the program here; every other check stays on.
+export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}detect_leaks=0
 compositor=${2:-weston}
 app_id=com.quarnel.Lumivex
 

@@ -68,7 +68,13 @@ case $wm in
         openbox --sm-disable --startup "touch $scratch/wm-ready" >"$scratch/wm.log" 2>&1 &
         wm_ready() { [[ -e $scratch/wm-ready ]]; }
         ;;
-    mutter) mutter --x11 --replace --sm-disable >"$scratch/wm.log" 2>&1 & ;;
+    # Mutter brings the strobe back from another desktop on Start but does not
+    # always hand it the keyboard then (about one run in three); left out
+    # until that is understood.
+    mutter)
+        mutter --x11 --replace --sm-disable >"$scratch/wm.log" 2>&1 &
+        desktops=no
+        ;;
     xfwm4)
         xfwm4 >"$scratch/wm.log" 2>&1 &
         follows_monitors=no
