@@ -1,11 +1,11 @@
 #include "currentdesktop.h"
+#include "xcbreply.h"
 
 #include <QGuiApplication>
 #include <QWidget>
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -20,25 +20,21 @@ constexpr quint32 kSourceUser = 2;
 
 xcb_atom_t atom(xcb_connection_t *connection, const char *name)
 {
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+    const ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, static_cast<quint16>(std::strlen(name)), name),
-        nullptr);
-    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
+        nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 std::optional<quint32> cardinal(xcb_connection_t *connection, xcb_window_t window,
                                 xcb_atom_t property)
 {
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+    const ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection, xcb_get_property(connection, 0, window, property, XCB_ATOM_CARDINAL, 0, 1),
-        nullptr);
-    std::optional<quint32> value;
-    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 4)
-        value = *static_cast<const quint32 *>(xcb_get_property_value(reply));
-    std::free(reply);
-    return value;
+        nullptr));
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4)
+        return std::nullopt;
+    return *static_cast<const quint32 *>(xcb_get_property_value(reply.get()));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "windowfill.h"
+#include "xcbreply.h"
 
 #include <QColor>
 #include <QGuiApplication>
@@ -16,12 +17,6 @@ namespace {
 // An X window as large as X allows, inside the strobe window: the server
 // clips it to the strobe, whatever the strobe's size in device pixels.
 constexpr quint16 kLargest = 32767;
-
-template<typename Reply> struct FreeReply
-{
-    void operator()(Reply *reply) const { std::free(reply); }
-};
-template<typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeReply<Reply>>;
 
 // How a colour is written as a pixel of one visual.
 struct PixelFormat
