@@ -19,6 +19,9 @@ namespace {
 // after this long or this many rounds.
 constexpr int kSaveRoundsMs = 1000;
 constexpr int kMaxRounds = 20;
+constexpr int kOptimisticRounds = 3;
+// Taken first, the lock waits out a few others' whole saves.
+constexpr int kLockFirstWaitMs = 3000;
 
 using file::Contents;
 
@@ -128,23 +131,29 @@ void IniFileStore::SaveSetting(const QString &application, const QString &sectio
     // lock is held only to check that the path still leads to the very file
     // that was read, unchanged, and to rename: others saving at the same time
     // wait a moment at most. Someone who did change it has made progress; the
-    // next round starts from that.
+    // next round starts from that. A program that keeps losing these rounds
+    // to busier ones takes the lock first, so that its turn comes.
     const QDeadlineTimer deadline(kSaveRoundsMs);
     for (int round = 1;; ++round) {
+        const bool lockFirst = round > kOptimisticRounds;
+        SaveLock lock(path);
+        if (lockFirst)
+            lock.take(kLockFirstWaitMs);
         const file::Source current(path);
         if (unchanged(current.contents()))
             return;
         file::Replacement replacement(current,
                                       edited(current.contents(), path, section, key, value));
-        SaveLock lock(path);
-        lock.take();
+        if (!lockFirst && !lock.takeWithin(SaveLock::kShortWaitMs))
+            continue;
         if (current.isCurrent()) {
             replacement.commit();
             file::removeStaleTemporaries(current.target());
             file::flushFolderOf(current.target());
             return;
         }
-        if (deadline.hasExpired() || round == kMaxRounds)
+        // Only a program that ignores the lock can change the file now.
+        if (lockFirst && (deadline.hasExpired() || round == kMaxRounds))
             throw saveFailure(path, QStringLiteral("it kept changing while it was being saved"));
     }
 }

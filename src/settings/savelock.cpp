@@ -17,9 +17,6 @@ namespace settings {
 
 namespace {
 
-// Other programs hold the lock for a moment; one held longer belongs to a
-// program that hangs, and waiting on it would freeze the window.
-constexpr int kWaitMs = 250;
 constexpr int kPollMs = 2;
 // A lock holds a few short lines.
 constexpr qint64 kMaxLockSize = 4096;
@@ -52,21 +49,27 @@ SaveLock::~SaveLock()
         QFile::remove(m_name);
 }
 
-void SaveLock::take()
+void SaveLock::take(int waitMs)
+{
+    if (!takeWithin(waitMs))
+        throw lockFailure(m_settingsFile, QStringLiteral("another program holds its lock file %1")
+                                              .arg(errors::shownPath(m_name)));
+}
+
+bool SaveLock::takeWithin(int waitMs)
 {
     // QLockFile reads a lock it meets to learn its owner; it must never meet
     // a pipe or a device there.
-    const QString native = errors::shownPath(m_name);
     if (!isSafeChain())
-        throw lockFailure(m_settingsFile, QStringLiteral("%1 is not a lock file").arg(native));
-    const QDeadlineTimer deadline(kWaitMs);
+        throw lockFailure(m_settingsFile,
+                          QStringLiteral("%1 is not a lock file").arg(errors::shownPath(m_name)));
+    const QDeadlineTimer deadline(waitMs);
     while (!tryTake()) {
         if (deadline.hasExpired())
-            throw lockFailure(
-                m_settingsFile,
-                QStringLiteral("another program holds its lock file %1").arg(native));
+            return false;
         QThread::msleep(kPollMs);
     }
+    return true;
 }
 
 // QLockFile guards its removal of a stale lock with <lock>.rmlock, and that

@@ -19,9 +19,15 @@ public:
     ~SaveLock();
     Q_DISABLE_COPY_MOVE(SaveLock)
 
-    // Takes the lock, waiting a quarter of a second at most. Throws
-    // errors::Failure when it is held all that time, or cannot be taken.
-    void take();
+    // Takes the lock, waiting waitMs at most. Throws errors::Failure when it
+    // is held all that time, or cannot be taken.
+    void take(int waitMs = kShortWaitMs);
+    // The same, but false when the lock is held all that time.
+    bool takeWithin(int waitMs);
+
+    // Other programs hold the lock for a moment; one held longer belongs to
+    // a program that hangs.
+    static constexpr int kShortWaitMs = 250;
 
 private:
     bool isSafeChain() const;
