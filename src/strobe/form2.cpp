@@ -61,6 +61,7 @@ void Form2::Show(QScreen *screen)
         m_window->cover(*screen,
                         [this] { return m_mainWindow ? m_mainWindow->screen() : nullptr; });
         m_idle.inhibit(*m_window);
+        stepOnTimerThread();
     } else {
         moveToCurrentDesktop(*m_window);
         // A window manager may have taken the full screen away for another window.
@@ -101,6 +102,19 @@ void Form2::Unload()
     m_closing.append(window);
     m_closing.removeAll(nullptr);
     activateMainWindow();
+}
+
+// The steps of the colour sequence, from the colour the next tick shows, go to
+// a thread of real-time priority where the window system lets another thread
+// fill the window. Timer1_Timer still runs for every step: it counts the hint's
+// ticks and keeps ColorIndex and BackColor in step with the screen.
+void Form2::stepOnTimerThread()
+{
+    QList<QColor> colours;
+    colours.reserve(m_flashColors.size());
+    for (qint32 value : std::as_const(m_flashColors))
+        colours.append(toQColor(value, m_window->palette()));
+    m_window->stepOnTimerThread(colours, m_colorIndex);
 }
 
 void Form2::setMainWindow(QWidget *window)

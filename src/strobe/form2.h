@@ -70,6 +70,7 @@ private:
     void shrinkLabelWidth();
     void shrinkLabelHeight();
     void activateMainWindow();
+    void stepOnTimerThread();
 
     errors::MessageBox &m_box;
     const OptionSource &m_options;

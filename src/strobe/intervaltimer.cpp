@@ -47,6 +47,14 @@ void IntervalTimer::setEnabled(bool enabled)
     restart();
 }
 
+bool IntervalTimer::setStepper(std::unique_ptr<Stepper> stepper)
+{
+    // Ticks from Qt's timer are read on this thread only.
+    if (!m_kernelTimer || (stepper && m_timer.isActive()))
+        return false;
+    return m_kernelTimer->setStepper(std::move(stepper));
+}
+
 void IntervalTimer::restart()
 {
     stop();

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "stepper.h"
 #include "tickgrid.h"
 
 #include <QBasicTimer>
 #include <QObject>
+
+#include <memory>
 
 namespace strobe {
 
@@ -38,6 +41,12 @@ public:
     // Whether a tick is pending at all.
     bool isArmed() const { return m_armed; }
     bool usesKernelTimer() const { return m_kernelTimer != nullptr; }
+    // Runs stepper at every tick on a thread of the system timer's own, at
+    // real-time priority where the system allows, ahead of Timer(), which
+    // then comes once for every step made. Null goes back to ticks read on
+    // this thread alone. False, and stepper dropped, where the ticks do not
+    // come from such a thread.
+    bool setStepper(std::unique_ptr<Stepper> stepper);
 
 Q_SIGNALS:
     void Timer();

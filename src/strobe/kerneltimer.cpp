@@ -8,4 +8,9 @@ KernelTimer::KernelTimer(QObject *parent)
 
 KernelTimer::~KernelTimer() = default;
 
+bool KernelTimer::setStepper(std::unique_ptr<Stepper>)
+{
+    return false;
+}
+
 } // namespace strobe

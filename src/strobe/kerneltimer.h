@@ -1,6 +1,10 @@
 #pragma once
 
+#include "stepper.h"
+
 #include <QObject>
+
+#include <memory>
 
 namespace strobe {
 
@@ -22,6 +26,11 @@ public:
     // system refuses the timer; it is then stopped.
     virtual bool start(int milliseconds) = 0;
     virtual void stop() = 0;
+    // Hands every expiry to stepper on a thread of the timer's own, which
+    // asks for real-time priority, before expired() reports the step here;
+    // null ends the thread and reads expiries here again. False where the
+    // timer has no such thread; stepper is then dropped.
+    virtual bool setStepper(std::unique_ptr<Stepper> stepper);
 
 Q_SIGNALS:
     void expired();

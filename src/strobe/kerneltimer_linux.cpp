@@ -1,5 +1,8 @@
 #include "kerneltimer.h"
 
+#include "stepthread.h"
+
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <sys/timerfd.h>
@@ -27,6 +30,8 @@ public:
 
     ~TimerFd() override
     {
+        // The thread reads the descriptor until it is joined.
+        dropStepThread();
         delete m_notifier;
         ::close(m_fd);
     }
@@ -46,17 +51,39 @@ public:
         schedule.it_value.tv_nsec = static_cast<long>(firstNs % 1000000000LL);
         if (timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
             stop();
+            // Whatever ticks instead is read on this thread.
+            setStepper(nullptr);
             return false;
         }
-        m_notifier->setEnabled(true);
+        m_armed = true;
+        m_notifier->setEnabled(!m_steps);
         return true;
     }
 
     void stop() override
     {
+        m_armed = false;
         m_notifier->setEnabled(false);
         const itimerspec off{};
         timerfd_settime(m_fd, 0, &off, nullptr);
+    }
+
+    bool setStepper(std::unique_ptr<Stepper> stepper) override
+    {
+        dropStepThread();
+        const bool wanted = stepper != nullptr;
+        if (wanted) {
+            // Only one thread reads the descriptor at a time.
+            m_notifier->setEnabled(false);
+            m_steps = StepThread::start(m_fd, std::move(stepper));
+        }
+        if (!m_steps) {
+            m_notifier->setEnabled(m_armed);
+            return !wanted;
+        }
+        m_stepsNotifier = new QSocketNotifier(m_steps->stepsFd(), QSocketNotifier::Read, this);
+        connect(m_stepsNotifier, &QSocketNotifier::activated, this, &TimerFd::readSteps);
+        return true;
     }
 
 private:
@@ -70,8 +97,30 @@ private:
             Q_EMIT expired();
     }
 
+    // Every step the thread made is reported, so that the tick handler here
+    // follows the steps on screen one for one.
+    void readSteps()
+    {
+        std::uint64_t steps = 0;
+        if (::read(m_steps->stepsFd(), &steps, sizeof steps) != sizeof steps)
+            return;
+        const QPointer<TimerFd> alive(this);
+        for (std::uint64_t step = 0; step < steps && alive; ++step)
+            Q_EMIT expired();
+    }
+
+    void dropStepThread()
+    {
+        delete m_stepsNotifier;
+        m_stepsNotifier = nullptr;
+        m_steps.reset();
+    }
+
     int m_fd;
+    bool m_armed = false;
     QSocketNotifier *m_notifier;
+    std::unique_ptr<StepThread> m_steps;
+    QSocketNotifier *m_stepsNotifier = nullptr;
 };
 
 } // namespace

@@ -71,9 +71,17 @@ void StrobeWindow::cover(QScreen &screen, std::function<QScreen *()> fallback)
     m_cover->cover(screen);
 }
 
+bool StrobeWindow::stepOnTimerThread(const QList<QColor> &colours, qsizetype next)
+{
+    if (!m_filled)
+        return false;
+    return m_timer1->setStepper(m_fill->stepper(colours, next));
+}
+
 void StrobeWindow::detach()
 {
     m_timer1->setEnabled(false);
+    m_timer1->setStepper(nullptr);
     m_onKeyDown = nullptr;
     m_onClose = nullptr;
 }

@@ -45,6 +45,12 @@ public:
     // displays change; when screen goes away, over the one fallback names.
     void cover(QScreen &screen, std::function<QScreen *()> fallback);
 
+    // Where the window system fills the window: from now on the timer's own
+    // thread shows colours one per tick, from next on, ahead of each tick's
+    // handler; setColor() then only keeps the colour. False where the steps
+    // stay with setColor().
+    bool stepOnTimerThread(const QList<QColor> &colours, qsizetype next);
+
     // Stops the timer and drops key presses from now on; the window is on its
     // way out.
     void detach();

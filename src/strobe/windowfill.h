@@ -1,5 +1,9 @@
 #pragma once
 
+#include "stepper.h"
+
+#include <QList>
+
 #include <memory>
 
 class QColor;
@@ -19,6 +23,16 @@ public:
     // false when the window has to paint itself.
     virtual bool attach() = 0;
     virtual void setColor(const QColor &color) = 0;
+    // Once attached: a stepper that shows colours one per step from next on,
+    // as the strobe's ticks walk through them, on a connection to the window
+    // system of its own, so that it can run on a thread of its own. While it
+    // lives, setColor() leaves the fill to it. Null where there is none.
+    virtual std::unique_ptr<Stepper> stepper(const QList<QColor> &colours, qsizetype next)
+    {
+        Q_UNUSED(colours)
+        Q_UNUSED(next)
+        return nullptr;
+    }
 };
 
 // The fill for window on this platform, with above kept over it; null where

@@ -6,9 +6,13 @@
 #include <QWidget>
 #include <QtAlgorithms>
 
+#include <X11/Xlib.h>
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace strobe {
 
@@ -41,6 +45,58 @@ struct PixelFormat
         const quint32 top = mask >> shift;
         return ((static_cast<quint32>(value) * top + 127) / 255) << shift;
     }
+};
+
+// The fill as a stepper sees it: the window may be made anew while the stepper
+// runs, and the window's thread leaves the colour to the stepper while it lives.
+struct FillTarget
+{
+    std::atomic<xcb_window_t> window{0};
+    std::atomic<bool> stepped{false};
+};
+
+// Steps the fill's colour from the step thread, on a connection of its own:
+// an X window id is valid on every connection to its server, and requests on
+// this one wait for nothing the window's thread holds. A step is three small
+// requests in one write.
+class XcbStepper final : public Stepper
+{
+public:
+    XcbStepper(xcb_connection_t *connection, std::shared_ptr<FillTarget> target,
+               std::vector<quint32> pixels, qsizetype next)
+        : m_connection(connection)
+        , m_target(std::move(target))
+        , m_steps(std::move(pixels), next)
+    {
+        m_target->stepped.store(true);
+    }
+
+    ~XcbStepper() override
+    {
+        m_target->stepped.store(false);
+        xcb_disconnect(m_connection);
+    }
+    Q_DISABLE_COPY_MOVE(XcbStepper)
+
+    void step() noexcept override
+    {
+        quint32 pixel = 0;
+        if (!m_steps.next(pixel))
+            return;
+        const xcb_window_t fill = m_target->window.load();
+        xcb_change_window_attributes(m_connection, fill, XCB_CW_BACK_PIXEL, &pixel);
+        xcb_clear_area(m_connection, 0, fill, 0, 0, 0, 0);
+        xcb_flush(m_connection);
+        // Nothing is asked of the server here; what comes back is an error
+        // about a fill that went away with its window.
+        while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection))
+            std::free(event);
+    }
+
+private:
+    xcb_connection_t *m_connection;
+    std::shared_ptr<FillTarget> m_target;
+    ColourSteps<quint32> m_steps;
 };
 
 // An X child window under the strobe's controls whose background is the
@@ -84,7 +140,7 @@ public:
 
     void setColor(const QColor &color) override
     {
-        if (!m_fill)
+        if (!m_fill || (m_target && m_target->stepped.load()))
             return;
         const quint32 pixel = m_format.pixel(color);
         xcb_change_window_attributes(m_connection, m_fill, XCB_CW_BACK_PIXEL, &pixel);
@@ -92,7 +148,39 @@ public:
         xcb_flush(m_connection);
     }
 
+    std::unique_ptr<Stepper> stepper(const QList<QColor> &colours, qsizetype next) override
+    {
+        if (!m_fill)
+            return nullptr;
+        xcb_connection_t *own
+            = xcb_connect(m_displayName.isEmpty() ? nullptr : m_displayName.constData(), nullptr);
+        if (xcb_connection_has_error(own) || !knows(own, m_fill)) {
+            xcb_disconnect(own);
+            return nullptr;
+        }
+        std::vector<quint32> pixels;
+        pixels.reserve(static_cast<std::size_t>(colours.size()));
+        for (const QColor &colour : colours)
+            pixels.push_back(m_format.pixel(colour));
+        if (!m_target)
+            m_target = std::make_shared<FillTarget>();
+        m_target->window.store(m_fill);
+        return std::make_unique<XcbStepper>(own, m_target, std::move(pixels), next);
+    }
+
+    void setDisplayName(QByteArray name) { m_displayName = std::move(name); }
+
 private:
+    // Whether window exists on the server behind connection: the same server
+    // as Qt's, not one that a different display name leads to.
+    static bool knows(xcb_connection_t *connection, xcb_window_t window)
+    {
+        const ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(
+                connection, xcb_get_window_attributes(connection, window), nullptr));
+        return attributes != nullptr;
+    }
+
     bool readFormat(xcb_window_t parent)
     {
         const ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
@@ -141,6 +229,8 @@ private:
         xcb_configure_window(m_connection, fill, XCB_CONFIG_WINDOW_STACK_MODE, &below);
         xcb_map_window(m_connection, fill);
         m_fill = fill;
+        if (m_target)
+            m_target->window.store(fill);
         return true;
     }
 
@@ -149,6 +239,8 @@ private:
     PixelFormat m_format;
     xcb_window_t m_parent = 0;
     xcb_window_t m_fill = 0;
+    QByteArray m_displayName;
+    std::shared_ptr<FillTarget> m_target;
 };
 
 } // namespace
@@ -158,7 +250,11 @@ std::unique_ptr<WindowFill> makeWindowFill(QWidget &window, QWidget &above)
     const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11 || !x11->connection())
         return nullptr;
-    return std::make_unique<XcbWindowFill>(window, above, x11->connection());
+    auto fill = std::make_unique<XcbWindowFill>(window, above, x11->connection());
+    // The display Qt opened, for the stepper's own connection.
+    if (Display *display = x11->display())
+        fill->setDisplayName(QByteArray(DisplayString(display)));
+    return fill;
 }
 
 } // namespace strobe

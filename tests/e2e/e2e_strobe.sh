@@ -35,6 +35,9 @@ sample() { "$sampler" "$cx" "$cy" "$1" 200; }
 # Whether the hint's corner shows the strobe's colours, not the hint.
 corner_flashes() { [[ " #000000 #ffffff " == *" $("$sampler" --once 60 0) "* ]]; }
 
+# The scheduling class and real-time priority of the program's step thread.
+step_thread() { ps -L -o cls=,rtprio=,comm= -p "$pid" | awk '/strobe steps$/ { print $1, $2 }'; }
+
 # Waits until the middle of the screen shows one of the colours given.
 wait_for_colour() {
     for _ in $(seq 100); do
@@ -84,6 +87,10 @@ for style in classic random; do
         wait_for_colour "#ff0000" "#00ff00" "#0000ff" "#00ffff" "#ff00ff" "#ffff00"
         pattern="#ff0000:1 #00ff00:1 #0000ff:1 #00ffff:1 #ff00ff:1 #ffff00:2"
     fi
+    # The steps come from a thread of real-time priority while the strobe is
+    # open (the tests run as root, which may ask for it directly), and only
+    # then.
+    [[ $(step_thread) == "RR 10" ]] || fail "$style: the step thread is '$(step_thread)', not RR 10"
     sample 3 > "$scratch/samples"
     check_run "$scratch/samples" "$pattern" || fail "$style: $(cat "$scratch/samples" | head -20)"
 
@@ -129,6 +136,8 @@ for style in classic random; do
     xdotool search --onlyvisible --name '^Lumivex Software$' >/dev/null \
         || fail "$style: main window not visible after Escape"
     kill -0 "$pid" || fail "$style: the program ended"
+    [[ -z $(step_thread) ]] || fail "$style: the step thread outlived the strobe"
+    [[ -z $(ps -L -o cls= -p "$pid" | grep -v TS) ]] || fail "$style: a thread kept its priority"
     echo "$style: ok"
 done
 

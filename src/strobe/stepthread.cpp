@@ -1,0 +1,107 @@
+#include "stepthread.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+
+namespace strobe {
+
+namespace {
+
+// Closing the strobe waits for the thread, which may be waiting on the system
+// bus: RealtimeKit answers in milliseconds, a bus that hangs costs this much.
+constexpr std::chrono::milliseconds kBusTimeout{500};
+
+bool signalled(const pollfd &descriptor)
+{
+    return descriptor.revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL);
+}
+
+} // namespace
+
+std::unique_ptr<StepThread> StepThread::start(int timerFd, std::unique_ptr<Stepper> stepper)
+{
+    const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int stepsFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd < 0 || stepsFd < 0 || !stepper) {
+        if (stopFd >= 0)
+            ::close(stopFd);
+        if (stepsFd >= 0)
+            ::close(stepsFd);
+        return nullptr;
+    }
+    std::unique_ptr<StepThread> thread(
+        new StepThread(timerFd, stopFd, stepsFd, std::move(stepper)));
+    try {
+        thread->m_thread = std::thread([raw = thread.get()] { raw->run(); });
+    } catch (const std::system_error &) {
+        return nullptr;
+    }
+    return thread;
+}
+
+StepThread::StepThread(int timerFd, int stopFd, int stepsFd, std::unique_ptr<Stepper> stepper)
+    : m_timerFd(timerFd)
+    , m_stopFd(stopFd)
+    , m_stepsFd(stepsFd)
+    , m_stepper(std::move(stepper))
+{}
+
+StepThread::~StepThread()
+{
+    if (m_thread.joinable()) {
+        const std::uint64_t stop = 1;
+        while (::write(m_stopFd, &stop, sizeof stop) < 0 && errno == EINTR) {
+        }
+        m_thread.join();
+    }
+    ::close(m_stopFd);
+    ::close(m_stepsFd);
+}
+
+std::optional<ThreadPriority> StepThread::priority() const
+{
+    const int priority = m_priority.load();
+    if (priority < 0)
+        return std::nullopt;
+    return static_cast<ThreadPriority>(priority);
+}
+
+void StepThread::run()
+{
+    pthread_setname_np(pthread_self(), "strobe steps");
+    ThreadScheduling scheduling;
+    const ThreadPriority priority
+        = raiseThreadPriority(scheduling, RealtimeKit(QDBusConnection::systemBus(), kBusTimeout));
+    m_priority.store(static_cast<int>(priority));
+    pollfd descriptors[2] = {{m_timerFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    for (;;) {
+        if (poll(descriptors, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        // Stopped, or a timer that went wrong: never spin on it.
+        if (signalled(descriptors[1]) || (descriptors[0].revents & (POLLERR | POLLHUP | POLLNVAL)))
+            break;
+        if (!(descriptors[0].revents & POLLIN))
+            continue;
+        // Deadlines missed in between are dropped, never replayed.
+        std::uint64_t expirations = 0;
+        if (::read(m_timerFd, &expirations, sizeof expirations) != sizeof expirations
+            || expirations == 0)
+            continue;
+        m_stepper->step();
+        const std::uint64_t one = 1;
+        while (::write(m_stepsFd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+    lowerThreadPriority(scheduling);
+}
+
+} // namespace strobe
