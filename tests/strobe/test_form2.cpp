@@ -4,6 +4,7 @@
 #include "form2.h"
 #include "intervaltimer.h"
 #include "optionsource.h"
+#include "stepper.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -146,10 +147,19 @@ void TestForm2::sequences()
     QCOMPARE(m_form->Timer1()->interval(), interval);
     QCOMPARE(m_form->Timer1()->isArmed(), interval != 0);
     m_form->Timer1()->setEnabled(false);
+    // The step thread walks the sequence on its own, from the same start.
+    const QList<qint32> &flash = m_form->FlashColors();
+    strobe::ColourSteps<qint32> steps({flash.begin(), flash.end()}, m_form->ColorIndex());
     for (qsizetype tick = 0; tick < colours.size(); ++tick) {
+        const qint32 before = m_form->BackColor();
         if (tick > 0)
             m_form->Timer1_Timer();
         QVERIFY2(m_form->BackColor() == colours[tick], qPrintable(QString::number(tick)));
+        qint32 stepped = before;
+        if (tick > 0 && steps.next(stepped))
+            QCOMPARE(stepped, m_form->BackColor());
+        else
+            QCOMPARE(m_form->BackColor(), before);
     }
 }
 

@@ -7,12 +7,59 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
+
+#ifdef Q_OS_LINUX
+#include "realtime.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <thread>
+#endif
+
 using namespace std::chrono_literals;
 using strobe::IntervalTimer;
 using strobe::TickGrid;
 
 Q_DECLARE_METATYPE(QList<qint64>)
 Q_DECLARE_METATYPE(IntervalTimer::Source)
+
+namespace {
+
+// Counts its steps and, when it goes, that it went.
+class CountingStepper final : public strobe::Stepper
+{
+public:
+    CountingStepper(std::atomic<int> &steps, std::atomic<int> &gone)
+        : m_steps(steps)
+        , m_gone(gone)
+    {}
+    ~CountingStepper() override { ++m_gone; }
+    Q_DISABLE_COPY_MOVE(CountingStepper)
+    void step() noexcept override { ++m_steps; }
+
+private:
+    std::atomic<int> &m_steps;
+    std::atomic<int> &m_gone;
+};
+
+// Whether this process has a thread of that name.
+bool hasThread(const QString &name)
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 class TestTimer final : public QObject
 {
@@ -23,6 +70,15 @@ private Q_SLOTS:
     void grid();
     void arming_data();
     void arming();
+    void stepsOnItsOwnThread();
+#ifdef Q_OS_LINUX
+    void priorityFallback_data();
+    void priorityFallback();
+    void cleanupTestCase();
+
+private:
+    QProcess m_bus;
+#endif
 };
 
 // Each check on a 100 ms grid: when it comes (ms from the start), whether it
@@ -93,6 +149,214 @@ void TestTimer::arming()
     timer.setInterval(0);
     QVERIFY(!timer.isArmed());
 }
+
+void TestTimer::stepsOnItsOwnThread()
+{
+    std::atomic<int> steps = 0;
+    std::atomic<int> gone = 0;
+    // Qt's timer is read on this thread only: no stepper.
+    IntervalTimer qtTimer(nullptr, IntervalTimer::Source::QtTimer);
+    qtTimer.setInterval(5);
+    qtTimer.setEnabled(true);
+    QVERIFY(!qtTimer.setStepper(std::make_unique<CountingStepper>(steps, gone)));
+    QCOMPARE(gone.load(), 1);
+
+    IntervalTimer timer;
+    QSignalSpy ticks(&timer, &IntervalTimer::Timer);
+    timer.setInterval(5);
+    timer.setEnabled(true);
+#ifdef Q_OS_LINUX
+    QVERIFY(timer.setStepper(std::make_unique<CountingStepper>(steps, gone)));
+    QTRY_VERIFY(hasThread(QStringLiteral("strobe steps")));
+    QTRY_VERIFY(steps >= 5);
+    // However late this thread reads, every step comes out as one tick.
+    QThread::msleep(30);
+    timer.setEnabled(false);
+    QTRY_COMPARE(ticks.count(), steps.load());
+    QVERIFY(timer.setStepper(nullptr));
+    QCOMPARE(gone.load(), 2);
+    QVERIFY(!hasThread(QStringLiteral("strobe steps")));
+    // Ticks are read here again, and step nothing.
+    const int stepped = steps;
+    ticks.clear();
+    timer.setEnabled(true);
+    QTRY_VERIFY(ticks.count() >= 2);
+    QCOMPARE(steps.load(), stepped);
+#else
+    QVERIFY(!timer.setStepper(std::make_unique<CountingStepper>(steps, gone)));
+    QCOMPARE(gone.load(), 2);
+#endif
+}
+
+#ifdef Q_OS_LINUX
+
+namespace {
+
+// Refuses real-time scheduling as an unprivileged process would, and records
+// what was asked of it instead of asking the system.
+class FakeScheduling final : public strobe::ThreadScheduling
+{
+public:
+    bool limitRealtimeRun(std::chrono::microseconds soft, std::chrono::microseconds hard) override
+    {
+        calls << QStringLiteral("limit %1 %2").arg(soft.count()).arg(hard.count());
+        return true;
+    }
+    bool setRoundRobin(int priority) override
+    {
+        calls << QStringLiteral("rr %1").arg(priority);
+        return !refuseRealtime;
+    }
+    void setNormal() override { calls << QStringLiteral("normal"); }
+    quint64 threadId() const override { return 4242; }
+
+    bool refuseRealtime = false;
+    QStringList calls;
+};
+
+// A RealtimeKit on a private bus, with its limits and its refusals.
+class FakeRealtimeKit final
+    : public QObject
+    , protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.RealtimeKit1")
+    Q_PROPERTY(int MaxRealtimePriority MEMBER maxRealtimePriority)
+    Q_PROPERTY(int MinNiceLevel MEMBER minNiceLevel)
+    Q_PROPERTY(qlonglong RTTimeUSecMax MEMBER rtTimeUSecMax)
+
+public:
+    int maxRealtimePriority = 20;
+    int minNiceLevel = -15;
+    qlonglong rtTimeUSecMax = 200000;
+    bool refuseRealtime = false;
+    bool refuseHigh = false;
+    QStringList calls;
+
+public Q_SLOTS:
+    void MakeThreadRealtime(qulonglong thread, uint priority)
+    {
+        calls << QStringLiteral("realtime %1 %2").arg(thread).arg(priority);
+        if (refuseRealtime)
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("refused"));
+    }
+    void MakeThreadHighPriority(qulonglong thread, int priority)
+    {
+        calls << QStringLiteral("high %1 %2").arg(thread).arg(priority);
+        if (refuseHigh)
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("refused"));
+    }
+};
+
+} // namespace
+
+// What the scheduling and RealtimeKit grant (a limit of 0: no RealtimeKit),
+// and what the step thread gets and asks for.
+void TestTimer::priorityFallback_data()
+{
+    QTest::addColumn<bool>("refuseDirect");
+    QTest::addColumn<int>("maxPriority");
+    QTest::addColumn<int>("minNice");
+    QTest::addColumn<qlonglong>("rtTimeMax");
+    QTest::addColumn<bool>("refuseRealtime");
+    QTest::addColumn<bool>("refuseHigh");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QStringList>("scheduling");
+    QTest::addColumn<QStringList>("kit");
+
+    const int normal = int(strobe::ThreadPriority::Normal);
+    const int high = int(strobe::ThreadPriority::High);
+    const int realtime = int(strobe::ThreadPriority::RealTime);
+    const QString limit = QStringLiteral("limit 100000 200000");
+    const QString rr = QStringLiteral("rr 10");
+    QTest::newRow("directly") << false << 20 << -15 << 200000LL << false << false << realtime
+                              << QStringList{limit, rr} << QStringList{};
+    QTest::newRow("from RealtimeKit")
+        << true << 20 << -15 << 200000LL << false << false << realtime
+        << QStringList{limit, rr, limit} << QStringList{QStringLiteral("realtime 4242 10")};
+    QTest::newRow("within RealtimeKit's limits")
+        << true << 5 << -15 << 150000LL << false << false << realtime
+        << QStringList{limit, rr, QStringLiteral("limit 75000 150000")}
+        << QStringList{QStringLiteral("realtime 4242 5")};
+    QTest::newRow("RealtimeKit refuses real-time")
+        << true << 20 << -15 << 200000LL << true << false << high << QStringList{limit, rr, limit}
+        << QStringList{QStringLiteral("realtime 4242 10"), QStringLiteral("high 4242 -10")};
+    QTest::newRow("nice within RealtimeKit's limit")
+        << true << 0 << -5 << 200000LL << false << false << high << QStringList{limit, rr}
+        << QStringList{QStringLiteral("high 4242 -5")};
+    QTest::newRow("RealtimeKit refuses both")
+        << true << 20 << -15 << 200000LL << true << true << normal << QStringList{limit, rr, limit}
+        << QStringList{QStringLiteral("realtime 4242 10"), QStringLiteral("high 4242 -10")};
+    QTest::newRow("no RealtimeKit") << true << 0 << 0 << 0LL << false << false << normal
+                                    << QStringList{limit, rr} << QStringList{};
+}
+
+void TestTimer::priorityFallback()
+{
+    QFETCH(bool, refuseDirect);
+    QFETCH(int, maxPriority);
+    QFETCH(int, minNice);
+    QFETCH(qlonglong, rtTimeMax);
+    QFETCH(bool, refuseRealtime);
+    QFETCH(bool, refuseHigh);
+    QFETCH(int, expected);
+    QFETCH(QStringList, scheduling);
+    QFETCH(QStringList, kit);
+
+    if (m_bus.state() == QProcess::NotRunning) {
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty())
+            QSKIP("dbus-daemon is missing");
+        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
+        QVERIFY(m_bus.waitForStarted());
+        QTRY_VERIFY(m_bus.canReadLine());
+    }
+    static const QString address = QString::fromUtf8(m_bus.readLine().trimmed());
+    QDBusConnection serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("service"));
+    QDBusConnection clientBus = QDBusConnection::connectToBus(address, QStringLiteral("client"));
+    QVERIFY(serviceBus.isConnected() && clientBus.isConnected());
+
+    FakeRealtimeKit fake;
+    fake.maxRealtimePriority = maxPriority;
+    fake.minNiceLevel = minNice;
+    fake.rtTimeUSecMax = rtTimeMax;
+    fake.refuseRealtime = refuseRealtime;
+    fake.refuseHigh = refuseHigh;
+    const QString service = QStringLiteral("org.freedesktop.RealtimeKit1");
+    if (rtTimeMax > 0) {
+        QVERIFY(serviceBus.registerObject(QStringLiteral("/org/freedesktop/RealtimeKit1"), &fake,
+                                          QDBusConnection::ExportAllSlots
+                                              | QDBusConnection::ExportAllProperties));
+        QVERIFY(serviceBus.registerService(service));
+    }
+
+    FakeScheduling thread;
+    thread.refuseRealtime = refuseDirect;
+    const strobe::RealtimeKit realtimeKit(clientBus, std::chrono::milliseconds(2000));
+    // The calls wait for the fake, which answers on this thread's event loop.
+    std::atomic<int> got = -1;
+    std::thread asking([&] { got = int(strobe::raiseThreadPriority(thread, realtimeKit)); });
+    QTRY_VERIFY(got >= 0);
+    asking.join();
+    strobe::lowerThreadPriority(thread);
+
+    serviceBus.unregisterService(service);
+    serviceBus.unregisterObject(QStringLiteral("/org/freedesktop/RealtimeKit1"));
+    QCOMPARE(got.load(), expected);
+    QCOMPARE(thread.calls, scheduling + QStringList{QStringLiteral("normal")});
+    QCOMPARE(fake.calls, kit);
+}
+
+void TestTimer::cleanupTestCase()
+{
+    QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+    m_bus.kill();
+    m_bus.waitForFinished();
+}
+
+#endif
 
 QTEST_GUILESS_MAIN(TestTimer)
 #include "test_timer.moc"
