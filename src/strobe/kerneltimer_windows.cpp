@@ -38,30 +38,77 @@ void setPowerThrottling(bool allowed)
     SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state);
 }
 
+// The multimedia class scheduler (avrt.dll, Windows Vista and later) raises a
+// registered thread into the real-time range for most of each period and
+// leaves the rest to the other programs, as it does for media players. Where
+// it is missing, or refuses, the thread runs at time-critical priority, the
+// highest of its process's class.
+class MultimediaTask final
+{
+public:
+    MultimediaTask()
+    {
+        using Register = HANDLE(WINAPI *)(LPCWSTR, LPDWORD);
+        m_library = LoadLibraryExW(L"avrt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        const auto avRegister = m_library ? reinterpret_cast<Register>(reinterpret_cast<void *>(
+                                    GetProcAddress(m_library, "AvSetMmThreadCharacteristicsW")))
+                                          : nullptr;
+        DWORD index = 0;
+        m_task = avRegister ? avRegister(L"Playback", &index) : nullptr;
+        if (!m_task)
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    }
+
+    ~MultimediaTask()
+    {
+        using Revert = BOOL(WINAPI *)(HANDLE);
+        if (m_task) {
+            const auto avRevert = reinterpret_cast<Revert>(reinterpret_cast<void *>(
+                GetProcAddress(m_library, "AvRevertMmThreadCharacteristics")));
+            if (avRevert)
+                avRevert(m_task);
+        }
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+        if (m_library)
+            FreeLibrary(m_library);
+    }
+    Q_DISABLE_COPY_MOVE(MultimediaTask)
+
+private:
+    HMODULE m_library = nullptr;
+    HANDLE m_task = nullptr;
+};
+
 // A one-shot waitable timer aimed at each deadline of the grid in turn, in
 // units of 100 ns: every expiry reads the monotonic clock and re-arms for the
 // next deadline, so the grid does not depend on how the system schedules a
 // periodic timer, and an early or late expiry moves no later deadline. A
 // high-resolution timer (Windows 10 1803 and later) meets a deadline within a
 // fraction of a millisecond; elsewhere the system timer's period is raised to
-// 1 ms while the timer runs.
+// 1 ms while the timer runs. The timer is waited on and re-armed by a thread
+// of its own, registered with the multimedia class scheduler while the timer
+// runs, which sets an event for the window's thread at each tick.
 class WaitableTimer final : public KernelTimer
 {
 public:
-    WaitableTimer(HANDLE handle, bool highResolution, QObject *parent)
+    WaitableTimer(HANDLE handle, HANDLE tick, HANDLE quit, bool highResolution, QObject *parent)
         : KernelTimer(parent)
         , m_handle(handle)
+        , m_tick(tick)
+        , m_quit(quit)
         , m_highResolution(highResolution)
-        , m_notifier(new QWinEventNotifier(handle, this))
+        , m_notifier(new QWinEventNotifier(tick, this))
     {
         m_notifier->setEnabled(false);
-        connect(m_notifier, &QWinEventNotifier::activated, this, &WaitableTimer::signalled);
+        connect(m_notifier, &QWinEventNotifier::activated, this, &KernelTimer::expired);
     }
 
     ~WaitableTimer() override
     {
         stop();
         delete m_notifier;
+        CloseHandle(m_quit);
+        CloseHandle(m_tick);
         CloseHandle(m_handle);
     }
     Q_DISABLE_COPY_MOVE(WaitableTimer)
@@ -74,7 +121,14 @@ public:
         if (!m_highResolution)
             m_periodRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
         m_grid.start(monotonicNow(), std::chrono::milliseconds(milliseconds));
+        ResetEvent(m_quit);
+        ResetEvent(m_tick);
         if (!arm(m_grid.interval())) {
+            stop();
+            return false;
+        }
+        m_thread = CreateThread(nullptr, 0, &WaitableTimer::runThread, this, 0, nullptr);
+        if (!m_thread) {
             stop();
             return false;
         }
@@ -85,6 +139,12 @@ public:
     void stop() override
     {
         m_notifier->setEnabled(false);
+        if (m_thread) {
+            SetEvent(m_quit);
+            WaitForSingleObject(m_thread, INFINITE);
+            CloseHandle(m_thread);
+            m_thread = nullptr;
+        }
         CancelWaitableTimer(m_handle);
         if (m_periodRaised)
             timeEndPeriod(1);
@@ -105,19 +165,33 @@ private:
         return SetWaitableTimer(m_handle, &due, 0, nullptr, nullptr, FALSE);
     }
 
-    void signalled()
+    static DWORD WINAPI runThread(LPVOID timer)
     {
-        // An early wake-up only re-arms; deadlines missed entirely are dropped.
-        const TickGrid::Due due = m_grid.check(monotonicNow());
-        if (!arm(due.untilNext)) {
-            stop();
-            return;
+        static_cast<WaitableTimer *>(timer)->run();
+        return 0;
+    }
+
+    // The grid is this thread's alone while it runs.
+    void run()
+    {
+        const MultimediaTask task;
+        const HANDLE handles[2] = {m_handle, m_quit};
+        while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0) {
+            // An early wake-up only re-arms; deadlines missed entirely are
+            // dropped, and ticks the window's thread has not yet taken come
+            // out as one.
+            const TickGrid::Due due = m_grid.check(monotonicNow());
+            if (!arm(due.untilNext))
+                break;
+            if (due.tick)
+                SetEvent(m_tick);
         }
-        if (due.tick)
-            Q_EMIT expired();
     }
 
     HANDLE m_handle;
+    HANDLE m_tick;
+    HANDLE m_quit;
+    HANDLE m_thread = nullptr;
     bool m_highResolution;
     bool m_periodRaised = false;
     bool m_throttlingOff = false;
@@ -134,7 +208,16 @@ KernelTimer *KernelTimer::create(QObject *parent)
     const bool highResolution = handle != nullptr;
     if (!handle)
         handle = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
-    return handle ? new WaitableTimer(handle, highResolution, parent) : nullptr;
+    // Auto-reset: however many ticks were set, one wake-up takes them.
+    const HANDLE tick = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (handle && tick && quit)
+        return new WaitableTimer(handle, tick, quit, highResolution, parent);
+    for (HANDLE owned : {handle, tick, quit}) {
+        if (owned)
+            CloseHandle(owned);
+    }
+    return nullptr;
 }
 
 } // namespace strobe

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <cstddef>
 #include <vector>
 
 namespace strobe {

@@ -15,6 +15,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -47,6 +48,7 @@ private:
     std::atomic<int> &m_gone;
 };
 
+#ifdef Q_OS_LINUX
 // Whether this process has a thread of that name.
 bool hasThread(const QString &name)
 {
@@ -58,6 +60,7 @@ bool hasThread(const QString &name)
     }
     return false;
 }
+#endif
 
 } // namespace
 
