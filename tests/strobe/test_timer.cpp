@@ -19,6 +19,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <sched.h>
+
 #include <thread>
 #endif
 
@@ -77,6 +79,7 @@ private Q_SLOTS:
 #ifdef Q_OS_LINUX
     void priorityFallback_data();
     void priorityFallback();
+    void stuckRealtimeThreadGoesBackToNormal();
     void cleanupTestCase();
 
 private:
@@ -349,6 +352,33 @@ void TestTimer::priorityFallback()
     QCOMPARE(got.load(), expected);
     QCOMPARE(thread.calls, scheduling + QStringList{QStringLiteral("normal")});
     QCOMPARE(fake.calls, kit);
+}
+
+// A real-time thread that never sleeps (here: it only asks for its own
+// scheduling) reaches the soft RLIMIT_RTTIME; SIGXCPU puts it back to normal
+// scheduling instead of ending the program.
+void TestTimer::stuckRealtimeThreadGoesBackToNormal()
+{
+    std::atomic<int> raised = -1;
+    std::atomic<int> policy = -1;
+    std::thread stuck([&] {
+        strobe::ThreadScheduling scheduling;
+        const strobe::RealtimeKit none(QDBusConnection(QStringLiteral("none")),
+                                       std::chrono::milliseconds(1));
+        raised = int(strobe::raiseThreadPriority(scheduling, none));
+        if (raised != int(strobe::ThreadPriority::RealTime))
+            return;
+        const auto start = std::chrono::steady_clock::now();
+        int now = sched_getscheduler(0);
+        while (now != SCHED_OTHER && std::chrono::steady_clock::now() - start < 2s)
+            now = sched_getscheduler(0);
+        policy = now;
+        strobe::lowerThreadPriority(scheduling);
+    });
+    stuck.join();
+    if (raised != int(strobe::ThreadPriority::RealTime))
+        QSKIP("this process may not use real-time scheduling by itself");
+    QCOMPARE(policy.load(), SCHED_OTHER);
 }
 
 void TestTimer::cleanupTestCase()
