@@ -17,6 +17,10 @@
 #   LOAD_CONFIGS="0:normal 4:normal 4:rt"   hogs:X server priority, in turn
 #   LUMIVEX_BINARY=path   another build of the program to measure (the tools
 #                         still come from the build dir)
+#   LOAD_WAYLAND=1        the program as a native Wayland client of weston,
+#                         which runs nested in the X display; the probe reads
+#                         weston's output window, so the figures include
+#                         weston's frame scheduling
 # Needs root or CAP_SYS_NICE for chrt.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,7 +35,7 @@ probe=$build/tools/damageprobe
 nominal=100
 
 scratch=$(mktemp -d)
-pid="" tracer="" hogs=()
+pid="" tracer="" weston="" hogs=()
 stop_hogs() {
     for hog in "${hogs[@]}"; do kill "$hog" 2>/dev/null || true; done
     for hog in "${hogs[@]}"; do wait "$hog" 2>/dev/null || true; done
@@ -41,6 +45,7 @@ cleanup() {
     stop_hogs
     [[ -n "$pid" ]] && kill "$pid" 2>/dev/null
     [[ -n "$tracer" ]] && wait "$tracer" 2>/dev/null
+    [[ -n "$weston" ]] && kill "$weston" 2>/dev/null
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -58,21 +63,50 @@ server=$(tr -d ' ' < "/tmp/.X${display_number}-lock")
 
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ sum += $1 } END { printf "%.0f", sum }'; }
 
-# Only the timer's arming stops the program under strace.
-strace -f -qq --seccomp-bpf -e trace=timerfd_settime -o "$scratch/timer" "$program" &
-tracer=$!
-win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1)
-pid=$(ps -o pid= --ppid "$tracer" | tr -d ' ')
-xdotool windowfocus --sync "$win"
-# Random Colors, Fast, Start Strobing.
-xdotool key --delay 80 Home Down Tab End Tab space
+# Random Colors at Fast.
+printf '[Lumivex%%20Software]\nCombo1=1\nCombo2=2\n' > "$XDG_CONFIG_HOME/Quarnel.conf"
 started() { grep -q TFD_TIMER_ABSTIME "$scratch/timer"; }
+# Only the timer's arming stops the program under strace.
+trace() { strace -f -qq --seccomp-bpf -e trace=timerfd_settime -o "$scratch/timer" "$@"; }
+if [[ -n "${LOAD_WAYLAND:-}" ]]; then
+    export XDG_RUNTIME_DIR=$scratch/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    weston --backend=x11-backend.so --use-pixman --width=1920 --height=1080 --socket=load \
+        --idle-time=0 >"$scratch/weston.log" 2>&1 &
+    weston=$!
+    for _ in $(seq 150); do
+        [[ -S $XDG_RUNTIME_DIR/load ]] && xdotool search --class weston >/dev/null && break
+        sleep 0.1
+    done
+    output=$(xdotool search --class weston | head -n1)
+    xdotool windowfocus --sync "$output"
+    trace env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=load "$program" &
+    tracer=$!
+    # Weston gives the new window the keyboard a moment after showing it.
+    for _ in $(seq 10); do
+        sleep 1
+        xdotool key --delay 100 Tab Tab Return
+        for _ in $(seq 20); do started && break 2; sleep 0.1; done
+    done
+    # The middle of weston's output on the X screen.
+    eval "$(xdotool getwindowgeometry --shell "$output")"
+    probe_x=$((X + WIDTH / 2)) probe_y=$((Y + HEIGHT / 2))
+else
+    trace "$program" &
+    tracer=$!
+    win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1)
+    xdotool windowfocus --sync "$win"
+    xdotool key --delay 80 Tab Tab space
+    probe_x=960 probe_y=540
+fi
+pid=$(ps -o pid= --ppid "$tracer" | tr -d ' ')
 for _ in $(seq 100); do started && break; sleep 0.1; done
-started || { echo "the strobe did not start" >&2; exit 1; }
+started || { echo "the strobe did not start" >&2; cat "$scratch/weston.log" 2>/dev/null >&2; exit 1; }
 read -r grid_s grid_ns < <(grep TFD_TIMER_ABSTIME "$scratch/timer" | tail -n1 \
     | sed -E 's/.*it_value=\{tv_sec=([0-9]+), tv_nsec=([0-9]+)\}.*/\1 \2/')
-echo "program: $program; step thread: $(ps -L -o cls=,rtprio=,comm= -p "$pid" \
-    | awk '/strobe steps$/ { print $1, $2 }')"
+step_thread() { ps -L -o cls=,rtprio=,comm= -p "$pid" | awk '/strobe steps$/ { print $1, $2 }'; }
+for _ in $(seq 20); do [[ -n $(step_thread) ]] && break; sleep 0.1; done
+echo "program: $program; step thread: $(step_thread)"
 
 printf '%-5s %-9s %6s %28s %20s %8s\n' hogs "X server" steps "step error p50/p99/max (ms)" \
     "to screen p50/p99" CPU
@@ -88,7 +122,7 @@ for config in $configs; do
         hogs+=($!)
     done
     before=$(cpu_ns "$pid") begun=$(date +%s.%N)
-    chrt -f 30 "$probe" 960 540 "$seconds" > "$scratch/samples"
+    chrt -f 30 "$probe" "$probe_x" "$probe_y" "$seconds" > "$scratch/samples"
     after=$(cpu_ns "$pid") ended=$(date +%s.%N)
     stop_hogs
     cpu=$(awk -v a="$before" -v b="$after" -v s="$begun" -v e="$ended" \
