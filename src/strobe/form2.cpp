@@ -110,6 +110,8 @@ void Form2::Unload()
 // ticks and keeps ColorIndex and BackColor in step with the screen.
 void Form2::stepOnTimerThread()
 {
+    if (!m_window)
+        return;
     QList<QColor> colours;
     colours.reserve(m_flashColors.size());
     for (qint32 value : std::as_const(m_flashColors))
