@@ -67,7 +67,7 @@ cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ sum += $1 } END { printf "%.
 printf '[Lumivex%%20Software]\nCombo1=1\nCombo2=2\n' > "$XDG_CONFIG_HOME/Quarnel.conf"
 started() { grep -q TFD_TIMER_ABSTIME "$scratch/timer"; }
 # Only the timer's arming stops the program under strace.
-trace() { strace -f -qq --seccomp-bpf -e trace=timerfd_settime -o "$scratch/timer" "$@"; }
+trace() { exec strace -f -qq --seccomp-bpf -e trace=timerfd_settime -o "$scratch/timer" "$@"; }
 if [[ -n "${LOAD_WAYLAND:-}" ]]; then
     export XDG_RUNTIME_DIR=$scratch/runtime
     mkdir -m 700 "$XDG_RUNTIME_DIR"
