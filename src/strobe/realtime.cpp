@@ -151,7 +151,8 @@ bool RealtimeKit::call(const QString &method, const QVariantList &arguments) con
     return m_bus.call(message, QDBus::Block, m_timeoutMs).type() == QDBusMessage::ReplyMessage;
 }
 
-ThreadPriority raiseThreadPriority(ThreadScheduling &scheduling, const RealtimeKit &kit)
+ThreadPriority raiseThreadPriority(ThreadScheduling &scheduling,
+                                   const std::function<RealtimeKit()> &realtimeKit)
 {
     using namespace stepPriority;
     const quint64 thread = scheduling.threadId();
@@ -159,6 +160,7 @@ ThreadPriority raiseThreadPriority(ThreadScheduling &scheduling, const RealtimeK
         armBackstop(thread);
         return ThreadPriority::RealTime;
     }
+    const RealtimeKit kit = realtimeKit();
     const std::optional<RealtimeKit::Limits> limits = kit.limits();
     if (!limits)
         return ThreadPriority::Normal;

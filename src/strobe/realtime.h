@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace strobe {
@@ -78,8 +79,10 @@ constexpr std::chrono::microseconds hardRun{200000};
 // real-time by itself (RLIMIT_RTPRIO or privileges), real-time from
 // RealtimeKit, a raised nice level from RealtimeKit; otherwise it stays as it
 // is. Sets RLIMIT_RTTIME first and, for the real-time cases, has SIGXCPU put
-// the thread back to normal scheduling.
-ThreadPriority raiseThreadPriority(ThreadScheduling &scheduling, const RealtimeKit &kit);
+// the thread back to normal scheduling. The bus is reached for only when the
+// thread cannot raise itself.
+ThreadPriority raiseThreadPriority(ThreadScheduling &scheduling,
+                                   const std::function<RealtimeKit()> &realtimeKit);
 // Puts the calling thread back to normal and releases the SIGXCPU backstop.
 void lowerThreadPriority(ThreadScheduling &scheduling);
 

@@ -76,8 +76,8 @@ void StepThread::run()
 {
     pthread_setname_np(pthread_self(), "strobe steps");
     ThreadScheduling scheduling;
-    const ThreadPriority priority
-        = raiseThreadPriority(scheduling, RealtimeKit(QDBusConnection::systemBus(), kBusTimeout));
+    const ThreadPriority priority = raiseThreadPriority(
+        scheduling, [] { return RealtimeKit(QDBusConnection::systemBus(), kBusTimeout); });
     m_priority.store(static_cast<int>(priority));
     pollfd descriptors[2] = {{m_timerFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
     for (;;) {

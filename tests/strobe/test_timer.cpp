@@ -339,7 +339,9 @@ void TestTimer::priorityFallback()
 
     FakeScheduling thread;
     thread.refuseRealtime = refuseDirect;
-    const strobe::RealtimeKit realtimeKit(clientBus, std::chrono::milliseconds(2000));
+    const auto realtimeKit = [&] {
+        return strobe::RealtimeKit(clientBus, 2000ms);
+    };
     // The calls wait for the fake, which answers on this thread's event loop.
     std::atomic<int> got = -1;
     std::thread asking([&] { got = int(strobe::raiseThreadPriority(thread, realtimeKit)); });
@@ -363,8 +365,9 @@ void TestTimer::stuckRealtimeThreadGoesBackToNormal()
     std::atomic<int> policy = -1;
     std::thread stuck([&] {
         strobe::ThreadScheduling scheduling;
-        const strobe::RealtimeKit none(QDBusConnection(QStringLiteral("none")),
-                                       std::chrono::milliseconds(1));
+        const auto none = [] {
+            return strobe::RealtimeKit(QDBusConnection(QStringLiteral("none")), 1ms);
+        };
         raised = int(strobe::raiseThreadPriority(scheduling, none));
         if (raised != int(strobe::ThreadPriority::RealTime))
             return;
