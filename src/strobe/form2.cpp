@@ -75,10 +75,14 @@ void Form2::Show(QScreen *screen)
 
 void Form2::load()
 {
-    m_window
-        = new StrobeWindow([this](qint16 &keyCode, qint16 shift) { Form_KeyDown(keyCode, shift); },
-                           [this] { Unload(); });
+    m_window = new StrobeWindow(
+        [this](qint16 &keyCode, qint16 shift) {
+            followSteps();
+            Form_KeyDown(keyCode, shift);
+        },
+        [this] { Unload(); });
     connect(&m_window->Timer1(), &IntervalTimer::Timer, this, &Form2::Timer1_Timer);
+    connect(&m_window->Timer1(), &IntervalTimer::Stepped, this, &Form2::followSteps);
     m_backColor = ColorValue::ButtonFace;
     m_window->setColor(toQColor(m_backColor, m_window->palette()));
     // Every opening tells the user how to get out again for its own first ticks.
@@ -90,6 +94,7 @@ void Form2::Unload()
 {
     if (!m_window)
         return;
+    followSteps();
     StrobeWindow *window = m_window;
     m_window = nullptr;
     window->detach();
@@ -106,8 +111,8 @@ void Form2::Unload()
 
 // The steps of the colour sequence, from the colour the next tick shows, go to
 // a thread of real-time priority where the window system lets another thread
-// fill the window. Timer1_Timer still runs for every step: it counts the hint's
-// ticks and keeps ColorIndex and BackColor in step with the screen.
+// fill the window. This thread then runs Timer1_Timer for those steps only
+// when it has to: for the hint, at a key and at closing.
 void Form2::stepOnTimerThread()
 {
     if (!m_window)
@@ -116,7 +121,39 @@ void Form2::stepOnTimerThread()
     colours.reserve(m_flashColors.size());
     for (qint32 value : std::as_const(m_flashColors))
         colours.append(toQColor(value, m_window->palette()));
-    m_window->stepOnTimerThread(colours, m_colorIndex);
+    if (m_window->stepOnTimerThread(colours, m_colorIndex))
+        m_window->Timer1().reportAfter(ticksUntilHint());
+}
+
+void Form2::followSteps()
+{
+    if (!m_window)
+        return;
+    catchUp(m_window->Timer1().takeSteps());
+    if (m_window)
+        m_window->Timer1().reportAfter(ticksUntilHint());
+}
+
+void Form2::catchUp(quint64 ticks)
+{
+    // Once the hint is gone and the colours went round once, every further
+    // round ends in the same state: the ticks run here stay few however long
+    // the strobe ran.
+    const quint64 round = static_cast<quint64>(m_flashColors.size()) + 1;
+    const quint64 settled = kTicksToHint + round;
+    if (ticks > settled)
+        ticks = settled + (ticks - settled) % round;
+    for (; ticks > 0 && m_window; --ticks)
+        Timer1_Timer();
+}
+
+quint64 Form2::ticksUntilHint() const
+{
+    // Timer1_Timer counts 45 ticks, then hides the hint at every tick after.
+    if (m_tickCount <= 44)
+        return static_cast<quint64>(kTicksToHint - m_tickCount);
+    const QLabel *label = m_window ? m_window->Label1() : nullptr;
+    return label && !label->isHidden() ? 1 : 0;
 }
 
 void Form2::setMainWindow(QWidget *window)

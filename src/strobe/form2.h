@@ -44,8 +44,14 @@ public:
 
     void Form_Load();
     void Timer1_Timer();
+    // Runs Timer1_Timer as for that many ticks at once, in a bounded time.
+    void catchUp(quint64 ticks);
+    // The ticks until Timer1_Timer hides the hint; 0 when it is hidden.
+    quint64 ticksUntilHint() const;
     void Form_KeyDown(qint16 &keyCode, qint16 shift);
 
+    // The state as of the last tick handled here: while the timer's thread
+    // steps the colours, that is the last key, the hint or the closing.
     const QList<qint32> &FlashColors() const { return m_flashColors; }
     qint16 ColorIndex() const { return m_colorIndex; }
     qint16 TickCount() const { return m_tickCount; }
@@ -71,6 +77,11 @@ private:
     void shrinkLabelHeight();
     void activateMainWindow();
     void stepOnTimerThread();
+    // Brings the state here up to the steps made on the timer's thread.
+    void followSteps();
+
+    // At most this many ticks from the opening until the hint is hidden.
+    static constexpr qint16 kTicksToHint = 46;
 
     errors::MessageBox &m_box;
     const OptionSource &m_options;

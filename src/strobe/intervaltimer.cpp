@@ -6,6 +6,7 @@
 #include <QTimerEvent>
 
 #include <chrono>
+#include <limits>
 
 namespace strobe {
 
@@ -25,8 +26,10 @@ IntervalTimer::IntervalTimer(QObject *parent, Source source)
 {
     if (source == Source::Best)
         m_kernelTimer = KernelTimer::create(this);
-    if (m_kernelTimer)
+    if (m_kernelTimer) {
         connect(m_kernelTimer, &KernelTimer::expired, this, &IntervalTimer::Timer);
+        connect(m_kernelTimer, &KernelTimer::stepsReached, this, &IntervalTimer::Stepped);
+    }
 }
 
 IntervalTimer::~IntervalTimer() = default;
@@ -53,6 +56,23 @@ bool IntervalTimer::setStepper(std::unique_ptr<Stepper> stepper)
     if (!m_kernelTimer || (stepper && m_timer.isActive()))
         return false;
     return m_kernelTimer->setStepper(std::move(stepper));
+}
+
+quint64 IntervalTimer::takeSteps()
+{
+    if (!m_kernelTimer)
+        return 0;
+    const quint64 made = m_kernelTimer->steps();
+    const quint64 taken = made - m_stepsTaken;
+    m_stepsTaken = made;
+    return taken;
+}
+
+void IntervalTimer::reportAfter(quint64 ticks)
+{
+    if (m_kernelTimer)
+        m_kernelTimer->reportAt(ticks == 0 ? std::numeric_limits<quint64>::max()
+                                           : m_stepsTaken + ticks);
 }
 
 void IntervalTimer::restart()

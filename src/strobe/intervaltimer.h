@@ -42,14 +42,19 @@ public:
     bool isArmed() const { return m_armed; }
     bool usesKernelTimer() const { return m_kernelTimer != nullptr; }
     // Runs stepper at every tick on a thread of the system timer's own, at
-    // real-time priority where the system allows, ahead of Timer(), which
-    // then comes once for every step made. Null goes back to ticks read on
-    // this thread alone. False, and stepper dropped, where the ticks do not
-    // come from such a thread.
+    // real-time priority where the system allows, instead of Timer(): this
+    // thread is not woken for a step unless it asked with reportAfter(). Null
+    // goes back to Timer() for every tick. False, and stepper dropped, where
+    // the ticks do not come from such a thread.
     bool setStepper(std::unique_ptr<Stepper> stepper);
+    // The steps made on that thread since the last call.
+    quint64 takeSteps();
+    // Stepped() once ticks steps are waiting to be taken; 0 for never.
+    void reportAfter(quint64 ticks);
 
 Q_SIGNALS:
     void Timer();
+    void Stepped();
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -62,6 +67,7 @@ private:
     TickGrid m_grid;
     QBasicTimer m_timer;
     KernelTimer *m_kernelTimer = nullptr;
+    quint64 m_stepsTaken = 0;
     int m_interval = 0;
     bool m_enabled = false;
     bool m_armed = false;

@@ -13,4 +13,11 @@ bool KernelTimer::setStepper(std::unique_ptr<Stepper>)
     return false;
 }
 
+quint64 KernelTimer::steps() const
+{
+    return 0;
+}
+
+void KernelTimer::reportAt(quint64) {}
+
 } // namespace strobe

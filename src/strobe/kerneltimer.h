@@ -27,13 +27,19 @@ public:
     virtual bool start(int milliseconds) = 0;
     virtual void stop() = 0;
     // Hands every expiry to stepper on a thread of the timer's own, which
-    // asks for real-time priority, before expired() reports the step here;
-    // null ends the thread and reads expiries here again. False where the
-    // timer has no such thread; stepper is then dropped.
+    // asks for real-time priority, instead of expired(); null ends the thread
+    // and reads expiries here again. False where the timer has no such
+    // thread; stepper is then dropped.
     virtual bool setStepper(std::unique_ptr<Stepper> stepper);
+    // Steps made by steppers so far, never fewer than before.
+    virtual quint64 steps() const;
+    // stepsReached() once, as soon as steps() reaches count, while a stepper
+    // runs; replaces an earlier request.
+    virtual void reportAt(quint64 count);
 
 Q_SIGNALS:
     void expired();
+    void stepsReached();
 
 protected:
     explicit KernelTimer(QObject *parent);

@@ -2,7 +2,6 @@
 
 #include "stepthread.h"
 
-#include <QPointer>
 #include <QSocketNotifier>
 
 #include <sys/timerfd.h>
@@ -81,9 +80,17 @@ public:
             m_notifier->setEnabled(m_armed);
             return !wanted;
         }
-        m_stepsNotifier = new QSocketNotifier(m_steps->stepsFd(), QSocketNotifier::Read, this);
-        connect(m_stepsNotifier, &QSocketNotifier::activated, this, &TimerFd::readSteps);
+        m_reportNotifier = new QSocketNotifier(m_steps->reportFd(), QSocketNotifier::Read, this);
+        connect(m_reportNotifier, &QSocketNotifier::activated, this, &TimerFd::readReport);
         return true;
+    }
+
+    quint64 steps() const override { return m_stepsBefore + (m_steps ? m_steps->steps() : 0); }
+
+    void reportAt(quint64 count) override
+    {
+        if (m_steps)
+            m_steps->reportAt(count > m_stepsBefore ? count - m_stepsBefore : 0);
     }
 
 private:
@@ -97,22 +104,20 @@ private:
             Q_EMIT expired();
     }
 
-    // Every step the thread made is reported, so that the tick handler here
-    // follows the steps on screen one for one.
-    void readSteps()
+    void readReport()
     {
-        std::uint64_t steps = 0;
-        if (::read(m_steps->stepsFd(), &steps, sizeof steps) != sizeof steps)
-            return;
-        const QPointer<TimerFd> alive(this);
-        for (std::uint64_t step = 0; step < steps && alive; ++step)
-            Q_EMIT expired();
+        std::uint64_t reports = 0;
+        if (::read(m_steps->reportFd(), &reports, sizeof reports) == sizeof reports)
+            Q_EMIT stepsReached();
     }
 
     void dropStepThread()
     {
-        delete m_stepsNotifier;
-        m_stepsNotifier = nullptr;
+        delete m_reportNotifier;
+        m_reportNotifier = nullptr;
+        // The count goes on across threads, so that steps not yet taken stay.
+        if (m_steps)
+            m_stepsBefore += m_steps->steps();
         m_steps.reset();
     }
 
@@ -120,7 +125,8 @@ private:
     bool m_armed = false;
     QSocketNotifier *m_notifier;
     std::unique_ptr<StepThread> m_steps;
-    QSocketNotifier *m_stepsNotifier = nullptr;
+    QSocketNotifier *m_reportNotifier = nullptr;
+    quint64 m_stepsBefore = 0;
 };
 
 } // namespace

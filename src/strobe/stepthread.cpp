@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <limits>
 #include <system_error>
 
 namespace strobe {
@@ -16,6 +17,8 @@ namespace {
 // Closing the strobe waits for the thread, which may be waiting on the system
 // bus: RealtimeKit answers in milliseconds, a bus that hangs costs this much.
 constexpr std::chrono::milliseconds kBusTimeout{500};
+
+constexpr quint64 kNever = std::numeric_limits<quint64>::max();
 
 bool signalled(const pollfd &descriptor)
 {
@@ -27,16 +30,16 @@ bool signalled(const pollfd &descriptor)
 std::unique_ptr<StepThread> StepThread::start(int timerFd, std::unique_ptr<Stepper> stepper)
 {
     const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    const int stepsFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd < 0 || stepsFd < 0 || !stepper) {
+    const int reportFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd < 0 || reportFd < 0 || !stepper) {
         if (stopFd >= 0)
             ::close(stopFd);
-        if (stepsFd >= 0)
-            ::close(stepsFd);
+        if (reportFd >= 0)
+            ::close(reportFd);
         return nullptr;
     }
     std::unique_ptr<StepThread> thread(
-        new StepThread(timerFd, stopFd, stepsFd, std::move(stepper)));
+        new StepThread(timerFd, stopFd, reportFd, std::move(stepper)));
     try {
         thread->m_thread = std::thread([raw = thread.get()] { raw->run(); });
     } catch (const std::system_error &) {
@@ -45,10 +48,10 @@ std::unique_ptr<StepThread> StepThread::start(int timerFd, std::unique_ptr<Stepp
     return thread;
 }
 
-StepThread::StepThread(int timerFd, int stopFd, int stepsFd, std::unique_ptr<Stepper> stepper)
+StepThread::StepThread(int timerFd, int stopFd, int reportFd, std::unique_ptr<Stepper> stepper)
     : m_timerFd(timerFd)
     , m_stopFd(stopFd)
-    , m_stepsFd(stepsFd)
+    , m_reportFd(reportFd)
     , m_stepper(std::move(stepper))
 {}
 
@@ -61,7 +64,28 @@ StepThread::~StepThread()
         m_thread.join();
     }
     ::close(m_stopFd);
-    ::close(m_stepsFd);
+    ::close(m_reportFd);
+}
+
+void StepThread::reportAt(quint64 count)
+{
+    // Both sides store, then load what the other stores, in one total order
+    // (sequentially consistent): if the thread's step missed the request,
+    // this load sees the step.
+    m_reportAt.store(count);
+    reportIfDue(steps());
+}
+
+void StepThread::reportIfDue(quint64 made)
+{
+    quint64 due = m_reportAt.load();
+    // One compare and swap, never a loop: a request that changes meanwhile
+    // is met at the next step, or by reportAt() itself.
+    if (made < due || !m_reportAt.compare_exchange_strong(due, kNever))
+        return;
+    const std::uint64_t one = 1;
+    while (::write(m_reportFd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
 }
 
 std::optional<ThreadPriority> StepThread::priority() const
@@ -97,9 +121,9 @@ void StepThread::run()
             || expirations == 0)
             continue;
         m_stepper->step();
-        const std::uint64_t one = 1;
-        while (::write(m_stepsFd, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        const quint64 made = m_steps.load(std::memory_order_relaxed) + 1;
+        m_steps.store(made);
+        reportIfDue(made);
     }
     lowerThreadPriority(scheduling);
 }

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -13,9 +14,10 @@
 namespace strobe {
 
 // A thread that waits on an interval timer's file descriptor and, at each
-// expiry however many deadlines passed, runs a stepper and counts the step on
-// an eventfd for the window's thread to read. It asks for real-time priority
-// as soon as it starts and gives it up when it ends.
+// expiry however many deadlines passed, runs a stepper and counts the step.
+// The window's thread reads the count when it needs it and is woken only at
+// the count it asked for, so that a step wakes one thread, not two. The thread
+// asks for real-time priority as soon as it starts and gives it up when it ends.
 class StepThread final
 {
 public:
@@ -25,19 +27,28 @@ public:
     ~StepThread();
     Q_DISABLE_COPY_MOVE(StepThread)
 
-    // Readable once steps were made; reading 8 bytes gives how many.
-    int stepsFd() const { return m_stepsFd; }
+    // Steps made so far.
+    quint64 steps() const { return m_steps.load(); }
+    // Makes reportFd() readable once, as soon as steps() reaches count; an
+    // earlier request that was not met yet is replaced.
+    void reportAt(quint64 count);
+    // Readable once a report is due; reading 8 bytes clears it.
+    int reportFd() const { return m_reportFd; }
     // What the thread got, once it asked.
     std::optional<ThreadPriority> priority() const;
 
 private:
-    StepThread(int timerFd, int stopFd, int stepsFd, std::unique_ptr<Stepper> stepper);
+    StepThread(int timerFd, int stopFd, int reportFd, std::unique_ptr<Stepper> stepper);
     void run();
+    // Whichever thread takes the request due at made writes the report.
+    void reportIfDue(quint64 made);
 
     int m_timerFd;
     int m_stopFd;
-    int m_stepsFd;
+    int m_reportFd;
     std::unique_ptr<Stepper> m_stepper;
+    std::atomic<quint64> m_steps{0};
+    std::atomic<quint64> m_reportAt{std::numeric_limits<quint64>::max()};
     // -1 until the thread asked for its priority.
     std::atomic<int> m_priority{-1};
     std::thread m_thread;

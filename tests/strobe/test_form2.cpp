@@ -74,6 +74,8 @@ private Q_SLOTS:
     void sequences_data();
     void sequences();
     void hintThroughTick45();
+    void catchUpMatchesTicks_data();
+    void catchUpMatchesTicks();
     void hideSequence_data();
     void hideSequence();
     void unloading();
@@ -179,6 +181,56 @@ void TestForm2::hintThroughTick45()
         QVERIFY(!label->isVisible());
         m_form->Unload();
     }
+}
+
+// Steps made on the timer's own thread are taken here in one go, for the hint,
+// a key or the closing: the state must be that of as many single ticks, and
+// the hint's tick must be the one asked to be woken for.
+void TestForm2::catchUpMatchesTicks_data()
+{
+    QTest::addColumn<qint16>("style");
+    QTest::addColumn<int>("before"); // single ticks first
+    QTest::addColumn<int>("ticks");  // then at once
+
+    for (qint16 style : {qint16(0), qint16(1), qint16(-1)}) {
+        for (int before : {0, 3, 44, 45, 60}) {
+            for (int ticks : {1, 2, 7, 46, 47, 53, 1000, 10007}) {
+                QTest::addRow("style %d, %d then %d", style, before, ticks)
+                    << style << before << ticks;
+            }
+        }
+    }
+}
+
+void TestForm2::catchUpMatchesTicks()
+{
+    QFETCH(qint16, style);
+    QFETCH(int, before);
+    QFETCH(int, ticks);
+
+    m_options.style = style;
+    Form2 single(m_box, m_options, m_idle);
+    for (Form2 *form : {m_form.get(), &single}) {
+        form->Show(QGuiApplication::primaryScreen());
+        form->Timer1()->setEnabled(false);
+        for (int tick = 0; tick < before; ++tick)
+            form->Timer1_Timer();
+    }
+    const quint64 untilHint = single.ticksUntilHint();
+    for (int tick = 1; tick <= ticks; ++tick) {
+        single.Timer1_Timer();
+        if (quint64(tick) < untilHint)
+            QVERIFY(!single.Label1()->isHidden());
+        else if (quint64(tick) == untilHint)
+            QVERIFY(single.Label1()->isHidden());
+    }
+    QCOMPARE(untilHint == 0, before > 45);
+    m_form->catchUp(quint64(ticks));
+    QCOMPARE(m_form->ColorIndex(), single.ColorIndex());
+    QCOMPARE(m_form->TickCount(), single.TickCount());
+    QCOMPARE(m_form->BackColor(), single.BackColor());
+    QCOMPARE(m_form->Label1()->isHidden(), single.Label1()->isHidden());
+    QCOMPARE(m_form->ticksUntilHint(), single.ticksUntilHint());
 }
 
 void TestForm2::hideSequence_data()

@@ -169,19 +169,35 @@ void TestTimer::stepsOnItsOwnThread()
 
     IntervalTimer timer;
     QSignalSpy ticks(&timer, &IntervalTimer::Timer);
+    QSignalSpy reports(&timer, &IntervalTimer::Stepped);
     timer.setInterval(5);
     timer.setEnabled(true);
 #ifdef Q_OS_LINUX
     QVERIFY(timer.setStepper(std::make_unique<CountingStepper>(steps, gone)));
     QTRY_VERIFY(hasThread(QStringLiteral("strobe steps")));
-    QTRY_VERIFY(steps >= 5);
-    // However late this thread reads, every step comes out as one tick.
-    QThread::msleep(30);
+    // Steps wake this thread only where it asked: once, at the count asked for.
+    quint64 taken = 0;
+    timer.reportAfter(4);
+    QTRY_COMPARE(reports.count(), 1);
+    taken += timer.takeSteps();
+    QVERIFY(taken >= 4);
+    QTRY_VERIFY(steps >= int(taken) + 3);
+    QCOMPARE(reports.count(), 1);
+    QCOMPARE(ticks.count(), 0);
+    // A count the thread already passed is reported at once.
+    QTRY_VERIFY(steps >= int(taken) + 5);
+    timer.reportAfter(2);
+    QTRY_COMPARE(reports.count(), 2);
+    timer.reportAfter(0);
     timer.setEnabled(false);
-    QTRY_COMPARE(ticks.count(), steps.load());
+    // Every step made is taken once, also those of a thread that ended.
     QVERIFY(timer.setStepper(nullptr));
     QCOMPARE(gone.load(), 2);
     QVERIFY(!hasThread(QStringLiteral("strobe steps")));
+    taken += timer.takeSteps();
+    QCOMPARE(taken, quint64(steps.load()));
+    QCOMPARE(timer.takeSteps(), quint64(0));
+    QCOMPARE(reports.count(), 2);
     // Ticks are read here again, and step nothing.
     const int stepped = steps;
     ticks.clear();
