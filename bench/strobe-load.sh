@@ -12,6 +12,8 @@
 #                   p99); the deadlines are the strobe timer's grid, read off
 #                   its timerfd_settime call (strace)
 #   CPU             the program's share of one core meanwhile
+#   load            the 1-minute load average as the configuration began,
+#                   from everything else on the machine
 #
 #   bench/strobe-load.sh [build dir] [seconds per configuration, default 20]
 #   LOAD_CONFIGS="0:normal 4:normal 4:rt"   hogs:X server priority, in turn
@@ -108,8 +110,8 @@ step_thread() { ps -L -o cls=,rtprio=,comm= -p "$pid" | awk '/strobe steps$/ { p
 for _ in $(seq 20); do [[ -n $(step_thread) ]] && break; sleep 0.1; done
 echo "program: $program; step thread: $(step_thread)"
 
-printf '%-5s %-9s %6s %28s %20s %8s\n' hogs "X server" steps "step error p50/p99/max (ms)" \
-    "to screen p50/p99" CPU
+printf '%-5s %-9s %6s %28s %20s %8s %5s\n' hogs "X server" steps "step error p50/p99/max (ms)" \
+    "to screen p50/p99" CPU load
 for config in $configs; do
     count=${config%%:*} priority=${config#*:}
     if [[ "$priority" == rt ]]; then
@@ -117,6 +119,7 @@ for config in $configs; do
     else
         chrt -a -o -p 0 "$server" >/dev/null
     fi
+    load=$(cut -d ' ' -f 1 /proc/loadavg)
     for ((k = 0; k < count; k++)); do
         sh -c 'while :; do :; done' &
         hogs+=($!)
@@ -149,9 +152,9 @@ for config in $configs; do
         n=$(wc -l < "$1")
         sed -n "$(( (n * $2 + 99) / 100 ))p" "$1"
     }
-    printf '%-5s %-9s %6s %8.3f / %6.3f / %6.3f %9.3f / %6.3f %8s\n' "$count" "$priority" \
+    printf '%-5s %-9s %6s %8.3f / %6.3f / %6.3f %9.3f / %6.3f %8s %5s\n' "$count" "$priority" \
         "$(wc -l < "$scratch/errors")" "$(pick "$scratch/errors" 50)" \
         "$(pick "$scratch/errors" 99)" "$(tail -n1 "$scratch/errors")" \
-        "$(pick "$scratch/late" 50)" "$(pick "$scratch/late" 99)" "$cpu"
+        "$(pick "$scratch/late" 50)" "$(pick "$scratch/late" 99)" "$cpu" "$load"
 done
 chrt -a -o -p 0 "$server" >/dev/null
