@@ -19,6 +19,8 @@ namespace {
 constexpr std::chrono::milliseconds kBusTimeout{500};
 
 constexpr quint64 kNever = std::numeric_limits<quint64>::max();
+// The count is shared with the window's thread without a lock.
+static_assert(std::atomic<quint64>::is_always_lock_free);
 
 bool signalled(const pollfd &descriptor)
 {
