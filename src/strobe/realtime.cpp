@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -75,7 +76,7 @@ bool ThreadScheduling::limitRealtimeRun(std::chrono::microseconds soft,
     if (getrlimit(RLIMIT_RTTIME, &limit) != 0)
         return false;
     limit.rlim_max = qMin<rlim_t>(limit.rlim_max, static_cast<rlim_t>(hard.count()));
-    limit.rlim_cur = qMin<rlim_t>(static_cast<rlim_t>(soft.count()), limit.rlim_max);
+    limit.rlim_cur = std::min({limit.rlim_cur, static_cast<rlim_t>(soft.count()), limit.rlim_max});
     return setrlimit(RLIMIT_RTTIME, &limit) == 0;
 }
 

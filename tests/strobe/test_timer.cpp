@@ -20,6 +20,9 @@
 #include <QStandardPaths>
 
 #include <sched.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 #endif
@@ -80,6 +83,8 @@ private Q_SLOTS:
     void priorityFallback_data();
     void priorityFallback();
     void stuckRealtimeThreadGoesBackToNormal();
+    void realtimeRunLimit_data();
+    void realtimeRunLimit();
     void cleanupTestCase();
 
 private:
@@ -398,6 +403,62 @@ void TestTimer::stuckRealtimeThreadGoesBackToNormal()
     if (raised != int(strobe::ThreadPriority::RealTime))
         QSKIP("this process may not use real-time scheduling by itself");
     QCOMPARE(policy.load(), SCHED_OTHER);
+}
+
+// RLIMIT_RTTIME as the process had it, and as it is once the
+// step thread asked for 100 ms soft and 200 ms hard: a lower limit stays.
+void TestTimer::realtimeRunLimit_data()
+{
+    QTest::addColumn<qlonglong>("softBefore");
+    QTest::addColumn<qlonglong>("hardBefore");
+    QTest::addColumn<qlonglong>("softAfter");
+    QTest::addColumn<qlonglong>("hardAfter");
+
+    // Within 200 ms hard, which the process may have set already.
+    QTest::newRow("as asked") << 200000LL << 200000LL << 100000LL << 200000LL;
+    QTest::newRow("lower soft") << 50000LL << 200000LL << 50000LL << 200000LL;
+    QTest::newRow("lower both") << 30000LL << 150000LL << 30000LL << 150000LL;
+    QTest::newRow("lower hard") << 150000LL << 150000LL << 100000LL << 150000LL;
+    QTest::newRow("below the soft asked") << 80000LL << 80000LL << 80000LL << 80000LL;
+}
+
+void TestTimer::realtimeRunLimit()
+{
+    QFETCH(qlonglong, softBefore);
+    QFETCH(qlonglong, hardBefore);
+    QFETCH(qlonglong, softAfter);
+    QFETCH(qlonglong, hardAfter);
+
+    // A hard limit once lowered stays lowered without privileges: each case
+    // runs in a child process of its own.
+    int results[2];
+    QCOMPARE(pipe(results), 0);
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        const rlimit before{rlim_t(softBefore), rlim_t(hardBefore)};
+        rlimit after{};
+        if (setrlimit(RLIMIT_RTTIME, &before) != 0)
+            _exit(2);
+        strobe::ThreadScheduling scheduling;
+        if (!scheduling.limitRealtimeRun(100000us, 200000us))
+            _exit(1);
+        getrlimit(RLIMIT_RTTIME, &after);
+        const qlonglong got[2] = {qlonglong(after.rlim_cur), qlonglong(after.rlim_max)};
+        _exit(write(results[1], got, sizeof got) == sizeof got ? 0 : 1);
+    }
+    ::close(results[1]);
+    qlonglong got[2] = {-2, -2};
+    const ssize_t read = ::read(results[0], got, sizeof got);
+    ::close(results[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+        QSKIP("this process may not raise its RLIMIT_RTTIME");
+    QCOMPARE(status, 0);
+    QCOMPARE(read, ssize_t(sizeof got));
+    QCOMPARE(got[0], softAfter);
+    QCOMPARE(got[1], hardAfter);
 }
 
 void TestTimer::cleanupTestCase()
