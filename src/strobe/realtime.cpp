@@ -169,7 +169,9 @@ ThreadPriority raiseThreadPriority(ThreadScheduling &scheduling,
     // RLIMIT_RTTIME is within its own maximum.
     const int priority = qMin(realtime, limits->maxRealtimePriority);
     const std::chrono::microseconds hard = qMin(hardRun, limits->realtimeRunMax);
-    if (priority > 0 && hard.count() > 0
+    // A soft limit of 0 would have the first tick that finds the thread running end
+    // the process.
+    if (priority > 0 && hard.count() > 1
         && scheduling.limitRealtimeRun(qMin(softRun, hard / 2), hard)) {
         armBackstop(thread);
         if (kit.makeThreadRealtime(thread, priority))

@@ -305,6 +305,9 @@ void TestTimer::priorityFallback_data()
         << true << 5 << -15 << 150000LL << false << false << realtime
         << QStringList{limit, rr, QStringLiteral("limit 75000 150000")}
         << QStringList{QStringLiteral("realtime 4242 5")};
+    QTest::newRow("RealtimeKit's run limit too short to share")
+        << true << 20 << -15 << 1LL << false << false << high << QStringList{limit, rr}
+        << QStringList{QStringLiteral("high 4242 -10")};
     QTest::newRow("RealtimeKit refuses real-time")
         << true << 20 << -15 << 200000LL << true << false << high << QStringList{limit, rr, limit}
         << QStringList{QStringLiteral("realtime 4242 10"), QStringLiteral("high 4242 -10")};
