@@ -1,0 +1,181 @@
+#include "frameclock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace strobe {
+
+namespace {
+
+// Reports this close to each other, in microseconds, always agree: a display
+// stamps its refreshes to the microsecond, so a spread below this is noise.
+constexpr double kAgreement = 20.0;
+// How far off a report may be, in robust standard deviations of them all, and
+// at most: a time an eighth of a refresh off is not that refresh's.
+constexpr double kSpread = 5.0;
+constexpr double kFarthest = 1.0 / 8;
+// Exactly between two refreshes (to this fraction of one), a step takes the
+// later: a rounding error must not make a pattern of 8, 7, 8, 7 one of 7, 8.
+constexpr double kTie = 1e-6;
+
+// The median of the first n values, which it reorders.
+double median(double *values, int n)
+{
+    double *middle = values + n / 2;
+    std::nth_element(values, middle, values + n);
+    if (n % 2 == 1)
+        return *middle;
+    const double below = *std::max_element(values, middle);
+    return (below + *middle) / 2;
+}
+
+} // namespace
+
+void FrameClock::add(Refresh refresh)
+{
+    if (m_count > 0) {
+        const Refresh &last = m_reports[(m_first + m_count - 1) % kCapacity];
+        if (refresh.msc == last.msc)
+            return;
+        if (refresh.msc < last.msc)
+            clear();
+    }
+    if (m_count == kCapacity) {
+        m_reports[m_first] = refresh;
+        m_first = (m_first + 1) % kCapacity;
+    } else {
+        m_reports[(m_first + m_count) % kCapacity] = refresh;
+        ++m_count;
+    }
+    fit();
+}
+
+void FrameClock::clear()
+{
+    m_count = 0;
+    m_first = 0;
+    m_locked = false;
+    m_outliers = 0;
+}
+
+double FrameClock::ustOf(quint64 msc) const
+{
+    const auto frames = static_cast<double>(static_cast<qint64>(msc - m_originMsc));
+    return m_originUst + frames * m_period;
+}
+
+quint64 FrameClock::nearest(double ust) const
+{
+    if (m_period <= 0)
+        return m_originMsc;
+    const double frames = std::floor((ust - m_originUst) / m_period + 0.5 + kTie);
+    if (frames < -static_cast<double>(m_originMsc))
+        return 0;
+    return m_originMsc + static_cast<quint64>(static_cast<qint64>(frames));
+}
+
+void FrameClock::fit()
+{
+    m_locked = false;
+    const int n = m_count;
+    if (n < kMinimum)
+        return;
+    // Counts and times relative to the oldest report, to keep their digits.
+    const Refresh &oldest = m_reports[m_first];
+    std::array<double, kCapacity> frames{};
+    std::array<double, kCapacity> times{};
+    for (int i = 0; i < n; ++i) {
+        const Refresh &report = m_reports[(m_first + i) % kCapacity];
+        frames[i] = static_cast<double>(report.msc - oldest.msc);
+        times[i] = static_cast<double>(report.ust - oldest.ust);
+    }
+
+    // A first guess that a few stray reports cannot pull: the median period
+    // between neighbours, and the median phase with it.
+    std::array<double, kCapacity> scratch{};
+    for (int i = 1; i < n; ++i)
+        scratch[i - 1] = (times[i] - times[i - 1]) / (frames[i] - frames[i - 1]);
+    const double guess = median(scratch.data(), n - 1);
+    if (!(guess > 0))
+        return;
+    std::array<double, kCapacity> phases{};
+    for (int i = 0; i < n; ++i)
+        phases[i] = scratch[i] = times[i] - guess * frames[i];
+    const double phase = median(scratch.data(), n);
+    for (int i = 0; i < n; ++i)
+        scratch[i] = std::abs(phases[i] - phase);
+    const double tolerance = std::min(
+        std::max(kSpread * 1.4826 * median(scratch.data(), n), kAgreement), kFarthest * guess);
+
+    // Least squares over the reports that agree with the guess.
+    int kept = 0;
+    double sumFrames = 0;
+    double sumTimes = 0;
+    for (int i = 0; i < n; ++i) {
+        if (std::abs(phases[i] - phase) <= tolerance) {
+            ++kept;
+            sumFrames += frames[i];
+            sumTimes += times[i];
+        }
+    }
+    m_outliers = n - kept;
+    if (kept < kMinimum || 2 * kept <= n)
+        return;
+    const double meanFrames = sumFrames / kept;
+    const double meanTimes = sumTimes / kept;
+    double covariance = 0;
+    double variance = 0;
+    for (int i = 0; i < n; ++i) {
+        if (std::abs(phases[i] - phase) <= tolerance) {
+            covariance += (frames[i] - meanFrames) * (times[i] - meanTimes);
+            variance += (frames[i] - meanFrames) * (frames[i] - meanFrames);
+        }
+    }
+    if (variance <= 0)
+        return;
+    const double period = covariance / variance;
+    if (!(period >= kShortestPeriod && period <= kLongestPeriod))
+        return;
+    m_period = period;
+    m_originMsc = oldest.msc;
+    m_originUst = static_cast<double>(oldest.ust) + meanTimes - period * meanFrames;
+    m_locked = true;
+}
+
+void FrameGrid::start(qint64 startUst, qint64 stepUs)
+{
+    m_start = startUst;
+    m_step = std::max<qint64>(stepUs, 1);
+    m_next = 1;
+}
+
+quint64 FrameGrid::target(qint64 index, const FrameClock &clock) const
+{
+    return clock.nearest(static_cast<double>(m_start) + static_cast<double>(index * m_step));
+}
+
+FrameGrid::Due FrameGrid::check(Refresh reported, qint64 now, const FrameClock &clock)
+{
+    Due due;
+    if (!clock.isLocked() || target(m_next, clock) > reported.msc)
+        return due;
+    // The last step whose refresh has come: found from the times, then put
+    // right for the rounding to refreshes.
+    const double reportedUst = clock.ustOf(reported.msc) + clock.period() / 2;
+    qint64 last = static_cast<qint64>(
+        std::floor((reportedUst - static_cast<double>(m_start)) / static_cast<double>(m_step)));
+    last = std::max(last, m_next);
+    while (last > m_next && target(last, clock) > reported.msc)
+        --last;
+    while (target(last + 1, clock) <= reported.msc)
+        ++last;
+    due.step = true;
+    due.index = last;
+    due.skipped = last - m_next;
+    due.lateBy = static_cast<qint64>(reported.msc - target(last, clock));
+    due.late = due.lateBy > 0 || static_cast<double>(now) >= clock.ustOf(reported.msc + 1);
+    m_next = last + 1;
+    return due;
+}
+
+} // namespace strobe

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <array>
+
+namespace strobe {
+
+// One refresh of a display as the window system reports it: its count, and
+// the time it began in microseconds on the monotonic clock.
+struct Refresh
+{
+    quint64 msc = 0;
+    qint64 ust = 0;
+};
+
+// A display's refresh clock, fitted to the refreshes reported lately: their
+// period and phase. Reports that stray from the others (a time taken late, a
+// compositor's guess) are left out of the fit. Holds a fixed number of
+// reports, so adding one allocates nothing.
+class FrameClock final
+{
+public:
+    static constexpr int kCapacity = 32;
+    static constexpr int kMinimum = 4;
+    // The rates a display can have; anything else is no usable clock (an X
+    // server without a display reports one refresh a second).
+    static constexpr double kShortestPeriod = 1e6 / 600;
+    static constexpr double kLongestPeriod = 1e6 / 20;
+
+    // A report whose count does not follow the last one's starts over: the
+    // window went to another display, or the display was reset.
+    void add(Refresh refresh);
+    void clear();
+
+    // Whether the reports give a display's clock: enough of them, most of
+    // them on one line, at a display's rate.
+    bool isLocked() const { return m_locked; }
+    // Microseconds per refresh.
+    double period() const { return m_period; }
+    double ustOf(quint64 msc) const;
+    // The refresh that begins nearest to ust; exactly between two, the later.
+    quint64 nearest(double ust) const;
+    int reports() const { return m_count; }
+    int outliers() const { return m_outliers; }
+
+private:
+    void fit();
+
+    std::array<Refresh, kCapacity> m_reports{};
+    int m_count = 0;
+    int m_first = 0;
+    bool m_locked = false;
+    double m_period = 0;
+    // The fitted line: refresh m_originMsc began at m_originUst.
+    quint64 m_originMsc = 0;
+    double m_originUst = 0;
+    int m_outliers = 0;
+};
+
+// The strobe's steps on a display's refreshes. Step k of a run started at time
+// start is shown from the refresh that begins nearest to start + k * step: a
+// whole number of refreshes per step, the ratio's floor or ceiling where it is
+// not whole, and never more than half a refresh away from the time grid. A late
+// step does not move the later ones.
+class FrameGrid final
+{
+public:
+    struct Due
+    {
+        // Whether a step is shown now, and which one.
+        bool step = false;
+        qint64 index = 0;
+        // Steps whose refresh passed before this one without being shown.
+        qint64 skipped = 0;
+        // Shown after its refresh: the report came for a later one, or it came
+        // too late for the change to be in place before the next refresh.
+        bool late = false;
+        // Refreshes between the step's own and the one it is shown at.
+        qint64 lateBy = 0;
+    };
+
+    // Times in microseconds on the monotonic clock; step > 0. The first step
+    // is index 1, one step after start.
+    void start(qint64 startUst, qint64 stepUs);
+    // The refresh step index begins at.
+    quint64 target(qint64 index, const FrameClock &clock) const;
+    // The refresh to wait for next.
+    quint64 nextTarget(const FrameClock &clock) const { return target(m_next, clock); }
+    qint64 nextIndex() const { return m_next; }
+    // Carries on from a time grid that showed steps up to index.
+    void continueAfter(qint64 index) { m_next = index + 1; }
+    // Refresh msc was reported, and now is the time the caller can change the
+    // colour: which step to show, if any.
+    Due check(Refresh reported, qint64 now, const FrameClock &clock);
+
+private:
+    qint64 m_start = 0;
+    qint64 m_step = 1;
+    qint64 m_next = 1;
+};
+
+} // namespace strobe
