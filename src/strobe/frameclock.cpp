@@ -14,6 +14,9 @@ constexpr double kAgreement = 20.0;
 // at most: a time an eighth of a refresh off is not that refresh's.
 constexpr double kSpread = 5.0;
 constexpr double kFarthest = 1.0 / 8;
+// How sure of the period a fit must be over the span of its reports, as a part
+// of a refresh.
+constexpr double kSureTo = 1.0 / 16;
 // Exactly between two refreshes (to this fraction of one), a step takes the
 // later: a rounding error must not make a pattern of 8, 7, 8, 7 one of 7, 8.
 constexpr double kTie = 1e-6;
@@ -91,11 +94,13 @@ void FrameClock::fit()
     }
 
     // A first guess that a few stray reports cannot pull: the median period
-    // between neighbours, and the median phase with it.
+    // between reports half the window apart (neighbours would make noise of a
+    // refresh's tenth a tenth of the period), and the median phase with it.
     std::array<double, kCapacity> scratch{};
-    for (int i = 1; i < n; ++i)
-        scratch[i - 1] = (times[i] - times[i - 1]) / (frames[i] - frames[i - 1]);
-    const double guess = median(scratch.data(), n - 1);
+    const int half = n / 2;
+    for (int i = 0; i + half < n; ++i)
+        scratch[i] = (times[i + half] - times[i]) / (frames[i + half] - frames[i]);
+    const double guess = median(scratch.data(), n - half);
     if (!(guess > 0))
         return;
     std::array<double, kCapacity> phases{};
@@ -136,9 +141,28 @@ void FrameClock::fit()
     const double period = covariance / variance;
     if (!(period >= kShortestPeriod && period <= kLongestPeriod))
         return;
+    const double origin = meanTimes - period * meanFrames;
+    // Noisy reports (a made-up clock stamps them with timers of whole
+    // milliseconds) need more of them, or a longer span, before the period is
+    // known well enough: across the span, the fit must be sure to a small part
+    // of a refresh.
+    double squares = 0;
+    double first = frames[n - 1];
+    double last = 0;
+    for (int i = 0; i < n; ++i) {
+        if (std::abs(phases[i] - phase) <= tolerance) {
+            const double residual = times[i] - (origin + period * frames[i]);
+            squares += residual * residual;
+            first = std::min(first, frames[i]);
+            last = std::max(last, frames[i]);
+        }
+    }
+    const double periodError = std::sqrt(squares / (kept - 2) / variance);
+    if (periodError * (last - first) > kSureTo * period)
+        return;
     m_period = period;
     m_originMsc = oldest.msc;
-    m_originUst = static_cast<double>(oldest.ust) + meanTimes - period * meanFrames;
+    m_originUst = static_cast<double>(oldest.ust) + origin;
     m_locked = true;
 }
 

@@ -22,7 +22,7 @@ class FrameClock final
 {
 public:
     static constexpr int kCapacity = 32;
-    static constexpr int kMinimum = 4;
+    static constexpr int kMinimum = 8;
     // The rates a display can have; anything else is no usable clock (an X
     // server without a display reports one refresh a second).
     static constexpr double kShortestPeriod = 1e6 / 600;

@@ -146,13 +146,19 @@ void TestFrameClock::fit_data()
         << 75.0 << 32 << 1 << 30.0 << QList<int>{3, 2000, 9, -3000, 17, 800, 18, 900, 30, -400}
         << true << 5;
     QTest::newRow("strays among few")
-        << 120.0 << 7 << 1 << 0.0 << QList<int>{2, 5000} << true << 1;
-    QTest::newRow("too few") << 60.0 << 3 << 1 << 0.0 << none << false << 0;
+        << 120.0 << 10 << 1 << 0.0 << QList<int>{2, 5000} << true << 1;
+    QTest::newRow("a made-up clock's noise, one report a step")
+        << 75.0 << 32 << 8 << 900.0 << QList<int>{20, 4000, 26, -2500} << true << 2;
+    QTest::newRow("a made-up clock's noise, too few reports to be sure")
+        << 144.0 << 8 << 1 << 900.0 << none << false << -1;
+    QTest::newRow("too few") << 60.0 << 7 << 1 << 0.0 << none << false << 0;
     QTest::newRow("a refresh a second, no display") << 1.0 << 32 << 1 << 0.0 << none << false << 0;
     QTest::newRow("faster than any display") << 1000.0 << 32 << 1 << 0.0 << none << false << 0;
     QTest::newRow("times at random") << 60.0 << 32 << 1 << 400000.0 << none << false << -1;
     QTest::newRow("as many strays as not")
-        << 60.0 << 8 << 1 << 0.0 << QList<int>{0, 3000, 2, -7000, 4, 5000, 6, 9000} << false << -1;
+        << 60.0 << 16 << 1 << 0.0
+        << QList<int>{0, 3000, 2, -7000, 4, 5000, 6, 9000, 8, 3000, 10, -4000, 12, 6000, 14, 2500}
+        << false << -1;
 }
 
 void TestFrameClock::fit()
