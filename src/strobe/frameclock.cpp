@@ -171,6 +171,20 @@ void FrameGrid::start(qint64 startUst, qint64 stepUs)
     m_start = startUst;
     m_step = std::max<qint64>(stepUs, 1);
     m_next = 1;
+    m_hasAsked = false;
+}
+
+quint64 FrameGrid::ask(qint64 index, const FrameClock &clock)
+{
+    m_next = index;
+    m_asked = target(index, clock);
+    m_hasAsked = true;
+    return m_asked;
+}
+
+quint64 FrameGrid::due(qint64 index, const FrameClock &clock) const
+{
+    return m_hasAsked && index == m_next ? m_asked : target(index, clock);
 }
 
 quint64 FrameGrid::target(qint64 index, const FrameClock &clock) const
@@ -181,7 +195,7 @@ quint64 FrameGrid::target(qint64 index, const FrameClock &clock) const
 FrameGrid::Due FrameGrid::check(Refresh reported, qint64 now, const FrameClock &clock)
 {
     Due due;
-    if (!clock.isLocked() || target(m_next, clock) > reported.msc)
+    if (!clock.isLocked() || this->due(m_next, clock) > reported.msc)
         return due;
     // The last step whose refresh has come: found from the times, then put
     // right for the rounding to refreshes.
@@ -196,9 +210,10 @@ FrameGrid::Due FrameGrid::check(Refresh reported, qint64 now, const FrameClock &
     due.step = true;
     due.index = last;
     due.skipped = last - m_next;
-    due.lateBy = static_cast<qint64>(reported.msc - target(last, clock));
+    due.lateBy = static_cast<qint64>(reported.msc - this->due(last, clock));
     due.late = due.lateBy > 0 || static_cast<double>(now) >= clock.ustOf(reported.msc + 1);
     m_next = last + 1;
+    m_hasAsked = false;
     return due;
 }
 

@@ -85,19 +85,22 @@ public:
     void start(qint64 startUst, qint64 stepUs);
     // The refresh step index begins at.
     quint64 target(qint64 index, const FrameClock &clock) const;
-    // The refresh to wait for next.
-    quint64 nextTarget(const FrameClock &clock) const { return target(m_next, clock); }
+    // Step index is the next to show, at the refresh returned: that refresh
+    // stays the step's own, however the clock's fit moves meanwhile.
+    quint64 ask(qint64 index, const FrameClock &clock);
     qint64 nextIndex() const { return m_next; }
-    // Carries on from a time grid that showed steps up to index.
-    void continueAfter(qint64 index) { m_next = index + 1; }
     // Refresh msc was reported, and now is the time the caller can change the
     // colour: which step to show, if any.
     Due check(Refresh reported, qint64 now, const FrameClock &clock);
 
 private:
+    quint64 due(qint64 index, const FrameClock &clock) const;
+
     qint64 m_start = 0;
     qint64 m_step = 1;
     qint64 m_next = 1;
+    quint64 m_asked = 0;
+    bool m_hasAsked = false;
 };
 
 } // namespace strobe

@@ -2,6 +2,7 @@
 
 #include "stepthread.h"
 
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <sys/timerfd.h>
@@ -12,6 +13,8 @@
 namespace strobe {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcFrames, "lumivex.strobe.frames", QtWarningMsg)
 
 // timerfd: the kernel keeps the grid itself, to the nanosecond, and counts the
 // deadlines that passed since the last read.
@@ -107,8 +110,32 @@ private:
     void readReport()
     {
         std::uint64_t reports = 0;
-        if (::read(m_steps->reportFd(), &reports, sizeof reports) == sizeof reports)
-            Q_EMIT stepsReached();
+        if (::read(m_steps->reportFd(), &reports, sizeof reports) != sizeof reports)
+            return;
+        reportPacing();
+        Q_EMIT stepsReached();
+    }
+
+    // Whether the steps follow the display's refreshes, and how many were shown
+    // after their refresh: whenever this thread hears from the step thread,
+    // and when the strobe closes. Late steps at the first, the second, the
+    // fourth ... of them, so that a busy machine does not fill the log.
+    void reportPacing()
+    {
+        const double rate = m_steps->refreshRate();
+        if ((rate > 0) != (m_refreshRate > 0)) {
+            if (rate > 0)
+                qCInfo(lcFrames, "Strobe steps follow the display's refreshes at %.2f Hz", rate);
+            else
+                qCInfo(lcFrames, "Strobe steps follow the timer");
+        }
+        m_refreshRate = rate;
+        const quint64 late = m_lateBefore + m_steps->lateSteps();
+        if (late >= m_nextLateReport) {
+            qCWarning(lcFrames, "%llu strobe steps were shown after their refresh",
+                      static_cast<unsigned long long>(late));
+            m_nextLateReport = late * 2;
+        }
     }
 
     void dropStepThread()
@@ -116,8 +143,12 @@ private:
         delete m_reportNotifier;
         m_reportNotifier = nullptr;
         // The count goes on across threads, so that steps not yet taken stay.
-        if (m_steps)
+        if (m_steps) {
+            reportPacing();
             m_stepsBefore += m_steps->steps();
+            m_lateBefore += m_steps->lateSteps();
+            m_refreshRate = 0;
+        }
         m_steps.reset();
     }
 
@@ -127,6 +158,9 @@ private:
     std::unique_ptr<StepThread> m_steps;
     QSocketNotifier *m_reportNotifier = nullptr;
     quint64 m_stepsBefore = 0;
+    quint64 m_lateBefore = 0;
+    quint64 m_nextLateReport = 1;
+    double m_refreshRate = 0;
 };
 
 } // namespace

@@ -2,14 +2,15 @@
 
 #include <xcb/present.h>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace strobe {
 
 namespace {
 
-// A report the server asks for at once or for the next refresh, to learn the
-// display's clock; step reports carry the step's index.
+// Reports asked for to learn the display's clock: the current refresh at once,
+// then one refresh after another. Step reports carry the step's index.
 constexpr quint32 kClockSerial = 0;
 // A report stamped this far from the monotonic clock is on another clock.
 constexpr qint64 kSameClock = 1'000'000;
@@ -19,7 +20,7 @@ constexpr qint64 kSameGrid = 50;
 
 quint32 serialOf(qint64 index)
 {
-    return static_cast<quint32>(index & 0x7FFFFFFF);
+    return static_cast<quint32>(index & 0x7FFFFFFF) | 0x80000000u;
 }
 
 } // namespace
@@ -67,8 +68,7 @@ void PresentPacer::follow(xcb_window_t window)
 void PresentPacer::startOver()
 {
     m_clock.clear();
-    for (Waiting &waiting : m_waiting)
-        waiting.index = -1;
+    m_waiting = -1;
     m_calibrating = m_window != 0;
     if (m_calibrating)
         ask(kClockSerial, 0);
@@ -86,45 +86,55 @@ void PresentPacer::publish()
     m_rate.store(m_clock.isLocked() ? 1e6 / m_clock.period() : 0, std::memory_order_relaxed);
 }
 
-bool PresentPacer::deadlinePassed(quint64 expirations, qint64 nextDeadline, qint64 interval,
-                                  qint64 now)
+int PresentPacer::timeout(qint64 now) const
+{
+    if (m_waiting < 0)
+        return -1;
+    return static_cast<int>(qMax<qint64>(0, (m_giveUpAt - now + 999) / 1000));
+}
+
+bool PresentPacer::sameGrid(TimerGrid grid)
+{
+    if (grid.interval > 0 && grid.interval == m_interval) {
+        const qint64 offset = (grid.nextDeadline - m_gridStart) % m_interval;
+        if (qAbs(offset) <= kSameGrid || qAbs(offset) >= m_interval - kSameGrid)
+            return true;
+    }
+    // The deadline that just passed is step 0 of the new grid, not yet shown.
+    m_interval = grid.interval;
+    m_gridStart = grid.nextDeadline - grid.interval;
+    m_grid.start(m_gridStart, qMax<qint64>(grid.interval, 1));
+    m_shown = -1;
+    m_waiting = -1;
+    return false;
+}
+
+void PresentPacer::schedule(qint64 index)
+{
+    const quint64 target = m_grid.ask(index, m_clock);
+    m_waiting = index;
+    m_giveUpAt = static_cast<qint64>(m_clock.ustOf(target)) + m_interval;
+    ask(serialOf(index), target);
+}
+
+bool PresentPacer::deadlinePassed(TimerGrid grid, qint64 now)
 {
     Q_UNUSED(now)
-    m_index += static_cast<qint64>(expirations);
-    const qint64 start = nextDeadline - (m_index + 1) * interval;
-    if (interval != m_interval || qAbs(start - m_gridStart) > kSameGrid) {
-        m_interval = interval;
-        m_gridStart = start;
-        m_grid.start(start, interval);
-    }
-    bool show = m_index > m_shown;
-    bool lost = false;
-    for (Waiting &waiting : m_waiting) {
-        if (waiting.index == m_index) {
-            // Its refresh begins at most half a refresh from now.
-            show = false;
-        } else if (waiting.index >= 0 && waiting.index < m_index) {
-            // The report never came: whatever the clock was, it is not now.
-            waiting.index = -1;
-            lost = true;
-        }
-    }
-    if (lost) {
-        m_late.fetch_add(1, std::memory_order_relaxed);
-        startOver();
-    }
-    if (m_window && m_clock.isLocked()) {
-        const qint64 next = m_index + 1;
-        m_waiting[next & 1].index = next;
-        ask(serialOf(next), m_grid.target(next, m_clock));
-    } else if (m_window && !m_calibrating) {
-        m_calibrating = true;
-        ask(kClockSerial, 0);
-    }
+    // A timer that stopped as it expired: its last step, as without a clock.
+    if (grid.interval <= 0)
+        return true;
+    sameGrid(grid);
+    const qint64 passed = std::llround(static_cast<double>(grid.nextDeadline - m_gridStart)
+                                       / static_cast<double>(m_interval))
+                          - 1;
+    const bool show = passed > m_shown;
+    m_shown = qMax(m_shown, passed);
+    if (m_window && m_clock.isLocked() && m_waiting < 0)
+        schedule(passed + 1);
     return show;
 }
 
-bool PresentPacer::handle(const xcb_generic_event_t &event, qint64 now)
+bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint64 now)
 {
     if ((event.response_type & 0x7F) != XCB_GE_GENERIC)
         return false;
@@ -137,27 +147,35 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, qint64 now)
     if (reported.ust > 0 && qAbs(reported.ust - now) < kSameClock)
         m_clock.add(reported);
     publish();
-
-    if (complete.serial == kClockSerial) {
+    const bool locked = m_clock.isLocked();
+    if (complete.serial == kClockSerial || !locked) {
         // One report after another until the clock is known.
-        m_calibrating = !m_clock.isLocked();
+        m_calibrating = !locked;
         if (m_calibrating)
             ask(kClockSerial, reported.msc + 1);
-        return false;
     }
-    Waiting &waiting = m_waiting[complete.serial & 1];
-    if (waiting.index < 0 || serialOf(waiting.index) != complete.serial)
+    if (m_waiting < 0 || complete.serial != serialOf(m_waiting))
         return false;
-    const qint64 index = waiting.index;
-    waiting.index = -1;
+    const qint64 index = m_waiting;
+    m_waiting = -1;
+    // The timer stopped, or started a grid of its own meanwhile.
+    if (!sameGrid(grid))
+        return false;
     m_shown = qMax(m_shown, index);
-    if (m_clock.isLocked()) {
-        m_grid.continueAfter(index - 1);
-        const FrameGrid::Due due = m_grid.check(reported, now, m_clock);
-        if (due.late)
+    if (locked) {
+        if (m_grid.check(reported, now, m_clock).late)
             m_late.fetch_add(1, std::memory_order_relaxed);
+        schedule(index + 1);
     }
     return true;
+}
+
+void PresentPacer::giveUpIfLost(qint64 now)
+{
+    if (m_waiting < 0 || now < m_giveUpAt)
+        return;
+    m_late.fetch_add(1, std::memory_order_relaxed);
+    startOver();
 }
 
 } // namespace strobe

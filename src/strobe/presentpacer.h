@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frameclock.h"
+#include "stepper.h"
 
 #include <QtGlobal>
 
@@ -16,7 +17,9 @@ namespace strobe {
 // grid: once the refresh clock is known, each step is shown right after the
 // refresh that begins nearest to its deadline, so that every step lasts a whole
 // number of refreshes; while it is not known (no usable reports, a window no
-// display shows, reports that stopped), each step is shown at its deadline.
+// display shows, reports that stopped coming), each step is shown at its
+// deadline. While a step waits for its refresh, the step thread waits for the
+// server alone: one wake-up a step.
 //
 // Runs on the step thread, on that thread's own connection: bounded work and no
 // allocation per step. Times are microseconds on the monotonic clock, the clock
@@ -24,6 +27,8 @@ namespace strobe {
 class PresentPacer final
 {
 public:
+    using TimerGrid = Stepper::TimerGrid;
+
     // Null where the server behind connection, which the caller keeps, has no
     // Present extension.
     static std::unique_ptr<PresentPacer> create(xcb_connection_t *connection);
@@ -32,12 +37,17 @@ public:
 
     // Where the steps are shown; a new window starts the clock over.
     void follow(xcb_window_t window);
-    // The timer passed expirations deadlines; its next one is nextDeadline,
-    // interval after the last. Whether to show the step now, on the time grid.
-    bool deadlinePassed(quint64 expirations, qint64 nextDeadline, qint64 interval, qint64 now);
+
+    bool followsTimer() const { return m_waiting < 0; }
+    int timeout(qint64 now) const;
+    // The timer passed a deadline: whether to show its step now.
+    bool deadlinePassed(TimerGrid grid, qint64 now);
     // An event read from the connection: whether to show a step now, right
     // after its refresh.
-    bool handle(const xcb_generic_event_t &event, qint64 now);
+    bool handle(const xcb_generic_event_t &event, TimerGrid grid, qint64 now);
+    // A step whose refresh was not reported a whole interval after it is given
+    // up, and the timer's grid takes over until the clock is known again.
+    void giveUpIfLost(qint64 now);
 
     // For the window's thread: the display's rate while the clock is known
     // (0 otherwise), and the steps shown late so far.
@@ -45,13 +55,10 @@ public:
     quint64 lateSteps() const { return m_late.load(std::memory_order_relaxed); }
 
 private:
-    // A step that waits for its refresh.
-    struct Waiting
-    {
-        qint64 index = -1;
-    };
-
     PresentPacer(xcb_connection_t *connection, quint8 presentOpcode);
+    // Follows the timer's grid; false when it is not the one followed so far.
+    bool sameGrid(TimerGrid grid);
+    void schedule(qint64 index);
     void ask(quint32 serial, quint64 msc);
     void startOver();
     void publish();
@@ -62,15 +69,14 @@ private:
     quint32 m_events = 0;
     FrameClock m_clock;
     FrameGrid m_grid;
+    // Step index i is due at m_gridStart + i * m_interval.
     qint64 m_gridStart = 0;
     qint64 m_interval = 0;
-    // Deadlines passed so far: the index of the last one; and the last step
-    // shown after its refresh.
-    qint64 m_index = 0;
-    qint64 m_shown = 0;
-    // A step's refresh may come after its deadline, by up to half a refresh,
-    // while the next step is already asked for.
-    Waiting m_waiting[2];
+    // The last step shown, and the one waiting for its refresh (-1: none),
+    // given up at m_giveUpAt.
+    qint64 m_shown = -1;
+    qint64 m_waiting = -1;
+    qint64 m_giveUpAt = 0;
     bool m_calibrating = false;
     std::atomic<double> m_rate{0};
     std::atomic<quint64> m_late{0};

@@ -17,6 +17,46 @@ class Stepper
 public:
     virtual ~Stepper() = default;
     virtual void step() noexcept = 0;
+
+    // A stepper may put its steps on a clock of its own (a display's
+    // refreshes) while the timer keeps the grid. Times are microseconds on the
+    // monotonic clock.
+    struct TimerGrid
+    {
+        // The timer's next deadline and its interval; interval 0 while the
+        // timer is stopped.
+        qint64 nextDeadline = 0;
+        qint64 interval = 0;
+    };
+
+    // A descriptor to wait on besides the timer's, or -1.
+    virtual int pacingFd() const noexcept { return -1; }
+    // Whether to wait on the timer now. While not, the wait lasts at most
+    // pacingTimeout() ms (-1: no limit).
+    virtual bool followsTimer() const noexcept { return true; }
+    virtual int pacingTimeout(qint64 now) const noexcept
+    {
+        Q_UNUSED(now)
+        return -1;
+    }
+    // The timer passed a deadline: whether to step now.
+    virtual bool deadlinePassed(TimerGrid grid, qint64 now) noexcept
+    {
+        Q_UNUSED(grid)
+        Q_UNUSED(now)
+        return true;
+    }
+    // After every wake-up that was not the timer's alone: whether to step now.
+    virtual bool paced(TimerGrid grid, qint64 now) noexcept
+    {
+        Q_UNUSED(grid)
+        Q_UNUSED(now)
+        return false;
+    }
+    // For other threads: the display's rate while the steps follow its
+    // refreshes (0 otherwise), and the steps shown after their refresh so far.
+    virtual double refreshRate() const noexcept { return 0; }
+    virtual quint64 lateSteps() const noexcept { return 0; }
 };
 
 // The strobe's colour sequence as the ticks walk through it: each tick shows

@@ -3,10 +3,12 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <limits>
 #include <system_error>
 
@@ -21,6 +23,13 @@ constexpr std::chrono::milliseconds kBusTimeout{500};
 constexpr quint64 kNever = std::numeric_limits<quint64>::max();
 // The count is shared with the window's thread without a lock.
 static_assert(std::atomic<quint64>::is_always_lock_free);
+
+qint64 monotonicMicroseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+}
 
 bool signalled(const pollfd &descriptor)
 {
@@ -105,9 +114,14 @@ void StepThread::run()
     const ThreadPriority priority = raiseThreadPriority(
         scheduling, [] { return RealtimeKit(QDBusConnection::systemBus(), kBusTimeout); });
     m_priority.store(static_cast<int>(priority));
-    pollfd descriptors[2] = {{m_timerFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    // A negative descriptor is never signalled.
+    pollfd descriptors[3]
+        = {{m_timerFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}, {m_stepper->pacingFd(), POLLIN, 0}};
     for (;;) {
-        if (poll(descriptors, 2, -1) < 0) {
+        const bool timer = m_stepper->followsTimer();
+        descriptors[0].fd = timer ? m_timerFd : -1;
+        const int timeout = timer ? -1 : m_stepper->pacingTimeout(monotonicMicroseconds());
+        if (poll(descriptors, 3, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             break;
@@ -115,19 +129,50 @@ void StepThread::run()
         // Stopped, or a timer that went wrong: never spin on it.
         if (signalled(descriptors[1]) || (descriptors[0].revents & (POLLERR | POLLHUP | POLLNVAL)))
             break;
-        if (!(descriptors[0].revents & POLLIN))
-            continue;
-        // Deadlines missed in between are dropped, never replayed.
-        std::uint64_t expirations = 0;
-        if (::read(m_timerFd, &expirations, sizeof expirations) != sizeof expirations
-            || expirations == 0)
-            continue;
-        m_stepper->step();
-        const quint64 made = m_steps.load(std::memory_order_relaxed) + 1;
-        m_steps.store(made);
-        reportIfDue(made);
+        // A pacing connection that broke leaves the steps on the timer's grid.
+        if (descriptors[2].revents & (POLLERR | POLLHUP | POLLNVAL))
+            descriptors[2].fd = -1;
+        const bool expired = descriptors[0].revents & POLLIN;
+        if (expired && timerExpired())
+            step();
+        // Also after the timer: what the stepper asked for on its way may be
+        // back already, read while the request went out.
+        const qint64 now = monotonicMicroseconds();
+        if (m_stepper->paced(timerGrid(now), now))
+            step();
     }
     lowerThreadPriority(scheduling);
+}
+
+Stepper::TimerGrid StepThread::timerGrid(qint64 now) const
+{
+    itimerspec next{};
+    if (timerfd_gettime(m_timerFd, &next) != 0)
+        return {};
+    const qint64 untilNext = next.it_value.tv_sec * 1000000LL + next.it_value.tv_nsec / 1000;
+    const qint64 interval = next.it_interval.tv_sec * 1000000LL + next.it_interval.tv_nsec / 1000;
+    if (untilNext == 0 && next.it_value.tv_nsec == 0)
+        return {};
+    return {now + untilNext, interval};
+}
+
+bool StepThread::timerExpired()
+{
+    // Deadlines missed in between are dropped, never replayed.
+    std::uint64_t expirations = 0;
+    if (::read(m_timerFd, &expirations, sizeof expirations) != sizeof expirations
+        || expirations == 0)
+        return false;
+    const qint64 now = monotonicMicroseconds();
+    return m_stepper->deadlinePassed(timerGrid(now), now);
+}
+
+void StepThread::step()
+{
+    m_stepper->step();
+    const quint64 made = m_steps.load(std::memory_order_relaxed) + 1;
+    m_steps.store(made);
+    reportIfDue(made);
 }
 
 } // namespace strobe

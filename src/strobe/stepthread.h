@@ -14,7 +14,9 @@
 namespace strobe {
 
 // A thread that waits on an interval timer's file descriptor and, at each
-// expiry however many deadlines passed, runs a stepper and counts the step.
+// expiry however many deadlines passed, runs a stepper and counts the step. A
+// stepper with a clock of its own may move each step off the expiry, onto that
+// clock.
 // The window's thread reads the count when it needs it and is woken only at
 // the count it asked for, so that a step wakes one thread, not two. The thread
 // asks for real-time priority as soon as it starts and gives it up when it ends.
@@ -36,12 +38,18 @@ public:
     int reportFd() const { return m_reportFd; }
     // What the thread got, once it asked.
     std::optional<ThreadPriority> priority() const;
+    // What the stepper tells of its own clock.
+    double refreshRate() const { return m_stepper->refreshRate(); }
+    quint64 lateSteps() const { return m_stepper->lateSteps(); }
 
 private:
     StepThread(int timerFd, int stopFd, int reportFd, std::unique_ptr<Stepper> stepper);
     void run();
     // Whichever thread takes the request due at made writes the report.
     void reportIfDue(quint64 made);
+    Stepper::TimerGrid timerGrid(qint64 now) const;
+    bool timerExpired();
+    void step();
 
     int m_timerFd;
     int m_stopFd;

@@ -1,6 +1,10 @@
 #include "windowfill.h"
 #include "xcbreply.h"
 
+#ifdef LUMIVEX_HAVE_PRESENT
+#include "presentpacer.h"
+#endif
+
 #include <QColor>
 #include <QGuiApplication>
 #include <QWidget>
@@ -69,12 +73,24 @@ public:
         : m_connection(connection)
         , m_target(std::move(target))
         , m_steps(std::move(pixels), next)
+#ifdef LUMIVEX_HAVE_PRESENT
+        , m_pacer(PresentPacer::create(connection))
+#endif
     {
         m_target->stepped.store(true);
+#ifdef LUMIVEX_HAVE_PRESENT
+        // Learning the display's clock takes some refreshes: start before the
+        // first step.
+        if (m_pacer)
+            m_pacer->follow(m_target->window.load());
+#endif
     }
 
     ~XcbStepper() override
     {
+#ifdef LUMIVEX_HAVE_PRESENT
+        m_pacer.reset();
+#endif
         m_target->stepped.store(false);
         xcb_disconnect(m_connection);
     }
@@ -89,6 +105,9 @@ public:
         xcb_change_window_attributes(m_connection, fill, XCB_CW_BACK_PIXEL, &pixel);
         xcb_clear_area(m_connection, 0, fill, 0, 0, 0, 0);
         xcb_flush(m_connection);
+        // With the display's clock, what the server sends is read as it comes.
+        if (paces())
+            return;
         // Nothing is asked of the server here; what comes back is an error
         // about a fill that went away with its window. Reading costs a system
         // call even when there is nothing, so errors wait in the socket for
@@ -96,15 +115,84 @@ public:
         if (++m_sinceRead < kStepsPerRead)
             return;
         m_sinceRead = 0;
+        drain();
+    }
+
+#ifdef LUMIVEX_HAVE_PRESENT
+    // The fill's refreshes pace the steps where the server reports them.
+    int pacingFd() const noexcept override
+    {
+        return m_pacer ? xcb_get_file_descriptor(m_connection) : -1;
+    }
+
+    bool followsTimer() const noexcept override
+    {
+        return !m_pacer || m_pacer->followsTimer();
+    }
+
+    int pacingTimeout(qint64 now) const noexcept override
+    {
+        return m_pacer ? m_pacer->timeout(now) : -1;
+    }
+
+    bool deadlinePassed(TimerGrid grid, qint64 now) noexcept override
+    {
+        if (!m_pacer)
+            return true;
+        m_pacer->follow(m_target->window.load());
+        return m_pacer->deadlinePassed(grid, now);
+    }
+
+    bool paced(TimerGrid grid, qint64 now) noexcept override
+    {
+        if (!m_pacer)
+            return false;
+        bool due = false;
+        while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+            due = m_pacer->handle(*event, grid, now) || due;
+            std::free(event);
+        }
+        if (!due)
+            m_pacer->giveUpIfLost(now);
+        return due;
+    }
+
+    double refreshRate() const noexcept override
+    {
+        return m_pacer ? m_pacer->refreshRate() : 0;
+    }
+    quint64 lateSteps() const noexcept override
+    {
+        return m_pacer ? m_pacer->lateSteps() : 0;
+    }
+#endif
+
+private:
+#ifdef LUMIVEX_HAVE_PRESENT
+    bool paces() const
+    {
+        return m_pacer != nullptr;
+    }
+#else
+    static bool paces()
+    {
+        return false;
+    }
+#endif
+
+    void drain()
+    {
         while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection))
             std::free(event);
     }
 
-private:
     xcb_connection_t *m_connection;
     std::shared_ptr<FillTarget> m_target;
     ColourSteps<quint32> m_steps;
     int m_sinceRead = 0;
+#ifdef LUMIVEX_HAVE_PRESENT
+    std::unique_ptr<PresentPacer> m_pacer;
+#endif
 };
 
 // An X child window under the strobe's controls whose background is the

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void countGoingBackStartsOver();
     void due_data();
     void due();
+    void askedRefreshStaysTheStepsOwn();
 };
 
 namespace {
@@ -236,7 +237,7 @@ void TestFrameClock::due()
     const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
     grid.start(ustAt(lastMsc, period) + std::llround(0.13 * period), 100'000);
-    QCOMPARE(grid.nextTarget(clock), lastMsc + 6);
+    QCOMPARE(grid.ask(1, clock), lastMsc + 6);
     for (qsizetype i = 0; i < reports.size(); i += 7) {
         const auto msc = static_cast<quint64>(reports.at(i));
         const Refresh reported{msc, ustAt(msc, period)};
@@ -250,6 +251,31 @@ void TestFrameClock::due()
         QCOMPARE(due.lateBy, reports.at(i + 5));
         QCOMPARE(due.late, reports.at(i + 6) != 0);
     }
+}
+
+// The fit moves between asking for a step's refresh and its report, so far
+// that the step would now round to the refresh after: the report of the refresh
+// asked for still shows the step, on time.
+void TestFrameClock::askedRefreshStaysTheStepsOwn()
+{
+    const double period = 1e6 / 60;
+    const FrameClock before = displayClock(60.0);
+    FrameClock after;
+    for (int i = 0; i < FrameClock::kCapacity; ++i) {
+        const quint64 msc = kFirstMsc + static_cast<quint64>(i);
+        after.add({msc, ustAt(msc, period) - std::llround(0.1 * period)});
+    }
+    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
+    FrameGrid grid;
+    grid.start(ustAt(lastMsc, period) + std::llround(0.45 * period), 100'000);
+    QCOMPARE(grid.ask(1, before), lastMsc + 6);
+    QCOMPARE(grid.target(1, after), lastMsc + 7);
+    const Refresh reported{lastMsc + 6, static_cast<qint64>(after.ustOf(lastMsc + 6))};
+    const FrameGrid::Due due = grid.check(reported, reported.ust + 100, after);
+    QVERIFY(due.step);
+    QCOMPARE(due.index, 1);
+    QCOMPARE(due.lateBy, 0);
+    QVERIFY(!due.late);
 }
 
 QTEST_APPLESS_MAIN(TestFrameClock)
