@@ -2,7 +2,7 @@
 """Reads what frameprobe printed while the strobe ran and says how many
 refreshes each step lasted and how long after its refresh each change came.
 
-    framecounts.py STEP_MS [--colours '#000000 #ffffff'] < probe output
+    framecounts.py STEP_MS [--colours '#000000 #ffffff'] [--each] < probe output
 
 The refreshes are fitted to one line (period and phase; reports more than a
 millisecond off it are left out) and each change is put on the refresh whose
@@ -23,8 +23,12 @@ Prints key=value pairs on one line:
                  half a refresh either way
   after_p50/p99/max  ms from the reported start of a change's refresh to the
                  change (DAMAGE time minus UST)
-  within_2ms     the share of changes within 2 ms after their refresh
+  within_2ms     the share of changes from 1 ms before to 2 ms after their
+                 refresh
+  beyond_3ms     the share of changes more than 3 ms after their refresh
   phase          where in the refresh the changes land, as a fraction of it
+With --each, a line for each change first: its time, refresh, ms after it,
+the steps since the change before and the refreshes they lasted.
 """
 import bisect
 import math
@@ -59,8 +63,9 @@ def percentile(values, share):
 def main():
     step_us = float(sys.argv[1]) * 1000
     colours = set("#000000 #ffffff".split())
-    if len(sys.argv) > 3 and sys.argv[2] == "--colours":
-        colours = set(sys.argv[3].split())
+    if "--colours" in sys.argv[2:-1]:
+        colours = set(sys.argv[sys.argv.index("--colours") + 1].split())
+    each = "--each" in sys.argv[2:]
     refreshes, changes = [], []
     for line in sys.stdin:
         words = line.split()
@@ -95,18 +100,24 @@ def main():
         frames = mscs[i] - mscs[i - 1]
         if n == 1:
             counts[frames] = counts.get(frames, 0) + 1
-        if frames not in (math.floor(n * ratio), math.ceil(n * ratio)):
+        off = frames not in (math.floor(n * ratio), math.ceil(n * ratio))
+        if off:
             deviations += 1
+        if each:
+            print("change %d refresh %d after %.3f steps %d refreshes %d%s"
+                  % (changes[i], mscs[i], after[i], n, frames, " off" if off else ""))
     drifts = [(mscs[i] - mscs[0]) - steps[i] * ratio for i in range(len(changes))]
     within = sum(1 for a in after if -1.0 <= a <= 2.0) / len(after)
+    beyond = sum(1 for a in after if a > 3.0) / len(after)
     print(
         "changes=%d rate=%.3f ratio=%.4f counts=%s deviations=%d drift=%.3f "
-        "after_p50=%.3f after_p99=%.3f after_max=%.3f within_2ms=%.3f phase=%.2f"
+        "after_p50=%.3f after_p99=%.3f after_max=%.3f within_2ms=%.3f beyond_3ms=%.3f "
+        "phase=%.2f"
         % (
             len(changes), 1e6 / period, ratio,
             ",".join("%d:%d" % (k, counts[k]) for k in sorted(counts)),
             deviations, max(drifts) - min(drifts),
-            statistics.median(after), percentile(after, 0.99), max(after), within,
+            statistics.median(after), percentile(after, 0.99), max(after), within, beyond,
             statistics.median(phases),
         )
     )

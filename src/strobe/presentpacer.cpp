@@ -86,6 +86,11 @@ void PresentPacer::publish()
     m_rate.store(m_clock.isLocked() ? 1e6 / m_clock.period() : 0, std::memory_order_relaxed);
 }
 
+qint64 PresentPacer::deadline(qint64 index) const
+{
+    return m_gridStart + index * m_interval;
+}
+
 int PresentPacer::timeout(qint64 now) const
 {
     if (m_waiting < 0)
@@ -113,7 +118,9 @@ void PresentPacer::schedule(qint64 index)
 {
     const quint64 target = m_grid.ask(index, m_clock);
     m_waiting = index;
-    m_giveUpAt = static_cast<qint64>(m_clock.ustOf(target)) + m_interval;
+    // From the timer's grid, not the clock's: a clock gone wrong (the window
+    // on another display, whose count is another) must not hold the steps.
+    m_giveUpAt = deadline(index) + m_interval;
     ask(serialOf(index), target);
 }
 
@@ -161,6 +168,13 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint
     // The timer stopped, or started a grid of its own meanwhile.
     if (!sameGrid(grid))
         return false;
+    // A report long before the step's deadline: the clock is not this
+    // display's (the window moved to another, with a count of its own). Its
+    // step waits for the timer, and the clock is learnt anew.
+    if (now < deadline(index) - m_interval / 2) {
+        startOver();
+        return false;
+    }
     m_shown = qMax(m_shown, index);
     if (locked) {
         if (m_grid.check(reported, now, m_clock).late)
