@@ -24,6 +24,7 @@
 #   STARTS=2                runs per rate and speed
 #   LUMIVEX_PROGRAM=path    another build of the program (for before and after);
 #                           the build dir then only gives the probe
+#   FRAMES_KEEP=dir         keeps each run's probe output there
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -93,6 +94,9 @@ for index in 0 1 2; do
         pid=""
         cpu=$(awk -v a="$before" -v b="$after" -v s="$began" -v e="$ended" \
             'BEGIN { printf "%.3f%%", (b - a) / 1e9 / (e - s) * 100 }')
+        if [[ -n "${FRAMES_KEEP:-}" ]]; then
+            cp "$scratch/probe" "$FRAMES_KEEP/probe-$FRAMES_RATE-$speed-$start"
+        fi
         summary=$(python3 "$here/../tools/framecounts.py" "${steps_ms[$index]}" < "$scratch/probe" \
             || true)
         field() { tr ' ' '\n' <<< "$summary" | awk -F= -v k="$1" '$1 == k { print $2 }'; }

@@ -146,13 +146,13 @@ void StepThread::run()
 
 Stepper::TimerGrid StepThread::timerGrid(qint64 now) const
 {
+    // Zero left until the next deadline: the timer is stopped.
     itimerspec next{};
-    if (timerfd_gettime(m_timerFd, &next) != 0)
+    if (timerfd_gettime(m_timerFd, &next) != 0
+        || (next.it_value.tv_sec == 0 && next.it_value.tv_nsec == 0))
         return {};
     const qint64 untilNext = next.it_value.tv_sec * 1000000LL + next.it_value.tv_nsec / 1000;
     const qint64 interval = next.it_interval.tv_sec * 1000000LL + next.it_interval.tv_nsec / 1000;
-    if (untilNext == 0 && next.it_value.tv_nsec == 0)
-        return {};
     return {now + untilNext, interval};
 }
 

@@ -20,6 +20,7 @@
 #include <QStandardPaths>
 
 #include <sched.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,6 +81,7 @@ private Q_SLOTS:
     void arming();
     void stepsOnItsOwnThread();
 #ifdef Q_OS_LINUX
+    void stepsOnTheSteppersOwnClock();
     void priorityFallback_data();
     void priorityFallback();
     void stuckRealtimeThreadGoesBackToNormal();
@@ -216,6 +218,90 @@ void TestTimer::stepsOnItsOwnThread()
 }
 
 #ifdef Q_OS_LINUX
+
+namespace {
+
+// A stepper with a clock of its own, driven by the test: an eventfd stands for
+// the clock's reports, and the test says whether the thread waits on the timer.
+class PacingStepper final : public strobe::Stepper
+{
+public:
+    PacingStepper()
+        : m_reports(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {}
+    ~PacingStepper() override { ::close(m_reports); }
+    Q_DISABLE_COPY_MOVE(PacingStepper)
+
+    void step() noexcept override { ++steps; }
+    int pacingFd() const noexcept override { return m_reports; }
+    bool followsTimer() const noexcept override { return follow; }
+    int pacingTimeout(qint64) const noexcept override { return 10; }
+    bool deadlinePassed(TimerGrid grid, qint64 now) noexcept override
+    {
+        ++deadlines;
+        interval = grid.interval;
+        untilNext = grid.nextDeadline - now;
+        return stepAtDeadlines;
+    }
+    bool paced(TimerGrid, qint64) noexcept override
+    {
+        ++pacings;
+        std::uint64_t count = 0;
+        return ::read(m_reports, &count, sizeof count) == sizeof count;
+    }
+    void report() const
+    {
+        const std::uint64_t one = 1;
+        QCOMPARE(::write(m_reports, &one, sizeof one), ssize_t(sizeof one));
+    }
+
+    std::atomic<bool> follow{true};
+    std::atomic<bool> stepAtDeadlines{true};
+    std::atomic<int> steps{0};
+    std::atomic<int> deadlines{0};
+    std::atomic<int> pacings{0};
+    std::atomic<qint64> interval{0};
+    std::atomic<qint64> untilNext{0};
+
+private:
+    int m_reports;
+};
+
+} // namespace
+
+// The stepper decides at each deadline whether to step; while it does not
+// follow the timer, the thread waits for the stepper's reports alone, no
+// longer than the stepper says, and steps when a report asks for it.
+void TestTimer::stepsOnTheSteppersOwnClock()
+{
+    auto owned = std::make_unique<PacingStepper>();
+    PacingStepper &stepper = *owned;
+    IntervalTimer timer;
+    timer.setInterval(20);
+    timer.setEnabled(true);
+    QVERIFY(timer.setStepper(std::move(owned)));
+    QTRY_VERIFY(stepper.steps >= 2);
+    QCOMPARE(stepper.interval.load(), 20000);
+    QVERIFY(stepper.untilNext > 0 && stepper.untilNext <= 20000);
+    stepper.stepAtDeadlines = false;
+    const int atDeadlines = stepper.steps;
+    QTRY_VERIFY(stepper.deadlines >= 2);
+    QCOMPARE(stepper.steps.load(), atDeadlines);
+
+    stepper.follow = false;
+    // The wait in progress may still end at a deadline; none after it.
+    const int pacings = stepper.pacings;
+    QTRY_VERIFY(stepper.pacings >= pacings + 2);
+    const int deadlines = stepper.deadlines;
+    QTRY_VERIFY(stepper.pacings >= pacings + 10);
+    QCOMPARE(stepper.deadlines.load(), deadlines);
+    stepper.report();
+    QTRY_COMPARE(stepper.steps.load(), atDeadlines + 1);
+
+    stepper.follow = true;
+    QTRY_VERIFY(stepper.deadlines >= deadlines + 2);
+    QVERIFY(timer.setStepper(nullptr));
+}
 
 namespace {
 
