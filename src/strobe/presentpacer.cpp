@@ -17,6 +17,9 @@ constexpr qint64 kSameClock = 1'000'000;
 // The timer's next deadline is read as an offset from now; it moves by this
 // much before the grid is taken to have started over.
 constexpr qint64 kSameGrid = 50;
+// How far ahead the steps' copy of the clock must agree with the fit, in
+// refreshes: more than the slowest step lasts at the fastest display.
+constexpr quint64 kAhead = 128;
 
 quint32 serialOf(qint64 index)
 {
@@ -67,6 +70,7 @@ void PresentPacer::follow(xcb_window_t window)
 
 void PresentPacer::startOver()
 {
+    m_fit.clear();
     m_clock.clear();
     m_waiting = -1;
     m_calibrating = m_window != 0;
@@ -79,6 +83,20 @@ void PresentPacer::ask(quint32 serial, quint64 msc)
 {
     xcb_present_notify_msc(m_connection, m_window, serial, msc, 0, 0);
     xcb_flush(m_connection);
+}
+
+// The steps are put on a copy of the fit, renewed only once the fit moved by a
+// sixteenth of a refresh over the next steps: a step whose time falls right
+// between two refreshes would otherwise go to one or the other with the noise
+// of each new report, one step a refresh too long and the next one too short.
+void PresentPacer::commit(quint64 msc)
+{
+    if (!m_fit.isLocked())
+        return;
+    const double tolerance = m_fit.period() / 16;
+    if (!m_clock.isLocked() || qAbs(m_fit.ustOf(msc) - m_clock.ustOf(msc)) > tolerance
+        || qAbs(m_fit.ustOf(msc + kAhead) - m_clock.ustOf(msc + kAhead)) > tolerance)
+        m_clock = m_fit;
 }
 
 void PresentPacer::publish()
@@ -152,7 +170,8 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint
         return false;
     const Refresh reported{complete.msc, static_cast<qint64>(complete.ust)};
     if (reported.ust > 0 && qAbs(reported.ust - now) < kSameClock)
-        m_clock.add(reported);
+        m_fit.add(reported);
+    commit(reported.msc);
     publish();
     const bool locked = m_clock.isLocked();
     if (complete.serial == kClockSerial || !locked) {
