@@ -17,6 +17,9 @@ constexpr double kFarthest = 1.0 / 8;
 // How sure of the period a fit must be over the span of its reports, as a part
 // of a refresh.
 constexpr double kSureTo = 1.0 / 16;
+// How close to halfway between two refreshes a step's time is taken to be
+// right between them, as a part of a refresh.
+constexpr double kTieBand = 1.0 / 16;
 // Exactly between two refreshes (to this fraction of one), a step takes the
 // later: a rounding error must not make a pattern of 8, 7, 8, 7 one of 7, 8.
 constexpr double kTie = 1e-6;
@@ -166,12 +169,33 @@ void FrameClock::fit()
     m_locked = true;
 }
 
+void SteadyFrameClock::add(Refresh refresh, qint64 stepUs)
+{
+    m_fit.add(refresh);
+    if (!m_fit.isLocked())
+        return;
+    const double tolerance = m_fit.period() / 16;
+    const auto movedAt = [&](quint64 msc) {
+        return std::abs(m_fit.ustOf(msc) - m_steady.ustOf(msc)) > tolerance;
+    };
+    const auto ahead = static_cast<quint64>(std::max(0.0, std::ceil(stepUs / m_fit.period())));
+    if (!m_steady.isLocked() || movedAt(refresh.msc) || movedAt(refresh.msc + ahead))
+        m_steady = m_fit;
+}
+
+void SteadyFrameClock::clear()
+{
+    m_fit.clear();
+    m_steady.clear();
+}
+
 void FrameGrid::start(qint64 startUst, qint64 stepUs)
 {
     m_start = startUst;
     m_step = std::max<qint64>(stepUs, 1);
     m_next = 1;
     m_hasAsked = false;
+    m_hasSide = false;
 }
 
 quint64 FrameGrid::ask(qint64 index, const FrameClock &clock)
@@ -179,6 +203,23 @@ quint64 FrameGrid::ask(qint64 index, const FrameClock &clock)
     m_next = index;
     m_asked = target(index, clock);
     m_hasAsked = true;
+    // Where the step's time lies right between two refreshes, it goes to the
+    // same side as the step before: the clock's noise must not move it to one
+    // side and the next step to the other, a step a refresh too long and one
+    // too short. Where the time lies in the refresh: above 0 after its start.
+    const double time = static_cast<double>(m_start) + static_cast<double>(index * m_step);
+    const auto offset = [&] {
+        return (time - clock.ustOf(m_asked)) / clock.period();
+    };
+    const double within = offset();
+    if (m_hasSide && std::abs(std::abs(within) - 0.5) < kTieBand) {
+        if (within > 0 && m_side < 0)
+            ++m_asked;
+        else if (within < 0 && m_side > 0)
+            --m_asked;
+    }
+    m_side = offset();
+    m_hasSide = true;
     return m_asked;
 }
 

@@ -58,6 +58,24 @@ private:
     int m_outliers = 0;
 };
 
+// The clock steps are put on: a fit of every report, and a copy of it that is
+// renewed only once the fit moved by a sixteenth of a refresh, now or a step
+// ahead. A step whose time falls right between two refreshes would otherwise
+// go to one or the other with the noise of each new report: one step a refresh
+// too long and the next one a refresh too short.
+class SteadyFrameClock final
+{
+public:
+    // stepUs: how far ahead the clock is used, one step.
+    void add(Refresh refresh, qint64 stepUs);
+    void clear();
+    const FrameClock &clock() const { return m_steady; }
+
+private:
+    FrameClock m_fit;
+    FrameClock m_steady;
+};
+
 // The strobe's steps on a display's refreshes. Step k of a run started at time
 // start is shown from the refresh that begins nearest to start + k * step: a
 // whole number of refreshes per step, the ratio's floor or ceiling where it is
@@ -86,7 +104,9 @@ public:
     // The refresh step index begins at.
     quint64 target(qint64 index, const FrameClock &clock) const;
     // Step index is the next to show, at the refresh returned: that refresh
-    // stays the step's own, however the clock's fit moves meanwhile.
+    // stays the step's own, however the clock's fit moves meanwhile. Where
+    // the step's time lies right between two refreshes (within a sixteenth of
+    // one), the refresh on the same side as the step before.
     quint64 ask(qint64 index, const FrameClock &clock);
     qint64 nextIndex() const { return m_next; }
     // Refresh msc was reported, and now is the time the caller can change the
@@ -101,6 +121,9 @@ private:
     qint64 m_next = 1;
     quint64 m_asked = 0;
     bool m_hasAsked = false;
+    // Where the last step asked for lies in its refresh.
+    double m_side = 0;
+    bool m_hasSide = false;
 };
 
 } // namespace strobe

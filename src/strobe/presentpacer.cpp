@@ -17,9 +17,6 @@ constexpr qint64 kSameClock = 1'000'000;
 // The timer's next deadline is read as an offset from now; it moves by this
 // much before the grid is taken to have started over.
 constexpr qint64 kSameGrid = 50;
-// How far ahead the steps' copy of the clock must agree with the fit, in
-// refreshes: more than the slowest step lasts at the fastest display.
-constexpr quint64 kAhead = 128;
 
 quint32 serialOf(qint64 index)
 {
@@ -70,7 +67,6 @@ void PresentPacer::follow(xcb_window_t window)
 
 void PresentPacer::startOver()
 {
-    m_fit.clear();
     m_clock.clear();
     m_waiting = -1;
     m_calibrating = m_window != 0;
@@ -85,23 +81,10 @@ void PresentPacer::ask(quint32 serial, quint64 msc)
     xcb_flush(m_connection);
 }
 
-// The steps are put on a copy of the fit, renewed only once the fit moved by a
-// sixteenth of a refresh over the next steps: a step whose time falls right
-// between two refreshes would otherwise go to one or the other with the noise
-// of each new report, one step a refresh too long and the next one too short.
-void PresentPacer::commit(quint64 msc)
-{
-    if (!m_fit.isLocked())
-        return;
-    const double tolerance = m_fit.period() / 16;
-    if (!m_clock.isLocked() || qAbs(m_fit.ustOf(msc) - m_clock.ustOf(msc)) > tolerance
-        || qAbs(m_fit.ustOf(msc + kAhead) - m_clock.ustOf(msc + kAhead)) > tolerance)
-        m_clock = m_fit;
-}
-
 void PresentPacer::publish()
 {
-    m_rate.store(m_clock.isLocked() ? 1e6 / m_clock.period() : 0, std::memory_order_relaxed);
+    m_rate.store(m_clock.clock().isLocked() ? 1e6 / m_clock.clock().period() : 0,
+                 std::memory_order_relaxed);
 }
 
 qint64 PresentPacer::deadline(qint64 index) const
@@ -134,7 +117,7 @@ bool PresentPacer::sameGrid(TimerGrid grid)
 
 void PresentPacer::schedule(qint64 index)
 {
-    const quint64 target = m_grid.ask(index, m_clock);
+    const quint64 target = m_grid.ask(index, m_clock.clock());
     m_waiting = index;
     // From the timer's grid, not the clock's: a clock gone wrong (the window
     // on another display, whose count is another) must not hold the steps.
@@ -154,7 +137,7 @@ bool PresentPacer::deadlinePassed(TimerGrid grid, qint64 now)
                           - 1;
     const bool show = passed > m_shown;
     m_shown = qMax(m_shown, passed);
-    if (m_window && m_clock.isLocked() && m_waiting < 0)
+    if (m_window && m_clock.clock().isLocked() && m_waiting < 0)
         schedule(passed + 1);
     return show;
 }
@@ -170,10 +153,9 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint
         return false;
     const Refresh reported{complete.msc, static_cast<qint64>(complete.ust)};
     if (reported.ust > 0 && qAbs(reported.ust - now) < kSameClock)
-        m_fit.add(reported);
-    commit(reported.msc);
+        m_clock.add(reported, m_interval);
     publish();
-    const bool locked = m_clock.isLocked();
+    const bool locked = m_clock.clock().isLocked();
     if (complete.serial == kClockSerial || !locked) {
         // One report after another until the clock is known.
         m_calibrating = !locked;
@@ -196,7 +178,7 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint
     }
     m_shown = qMax(m_shown, index);
     if (locked) {
-        if (m_grid.check(reported, now, m_clock).late)
+        if (m_grid.check(reported, now, m_clock.clock()).late)
             m_late.fetch_add(1, std::memory_order_relaxed);
         schedule(index + 1);
     }

@@ -62,16 +62,13 @@ private:
     void schedule(qint64 index);
     void ask(quint32 serial, quint64 msc);
     void startOver();
-    void commit(quint64 msc);
     void publish();
 
     xcb_connection_t *m_connection;
     quint8 m_presentOpcode;
     xcb_window_t m_window = 0;
     quint32 m_events = 0;
-    // The fit of every report, and the copy of it the steps are put on.
-    FrameClock m_fit;
-    FrameClock m_clock;
+    SteadyFrameClock m_clock;
     FrameGrid m_grid;
     // Step index i is due at m_gridStart + i * m_interval.
     qint64 m_gridStart = 0;

@@ -8,6 +8,7 @@
 using strobe::FrameClock;
 using strobe::FrameGrid;
 using strobe::Refresh;
+using strobe::SteadyFrameClock;
 
 class TestFrameClock final : public QObject
 {
@@ -22,6 +23,7 @@ private Q_SLOTS:
     void due_data();
     void due();
     void askedRefreshStaysTheStepsOwn();
+    void stepRightBetweenRefreshesKeepsItsSide();
 };
 
 namespace {
@@ -102,9 +104,13 @@ void TestFrameClock::steps()
     const qint64 step = stepMs * 1000;
     FrameGrid grid;
     grid.start(start, step);
+    // The same steps as the step thread asks for them, one after another.
+    FrameGrid asking;
+    asking.start(start, step);
 
     const double ratio = static_cast<double>(step) / period;
     quint64 previous = grid.target(0, clock);
+    quint64 previousAsked = previous;
     const quint64 first = previous;
     QList<int> counts;
     for (qint64 k = 1; k <= 1000; ++k) {
@@ -120,9 +126,22 @@ void TestFrameClock::steps()
         const double drift = clock.ustOf(target) - static_cast<double>(start + k * step);
         QVERIFY2(std::abs(drift) <= period / 2 + 1,
                  qPrintable(QStringLiteral("step %1 is %2 us off").arg(k).arg(drift)));
+
+        // Asked for in turn, a step right between two refreshes keeps the
+        // side of the one before, at most a sixteenth of a refresh further.
+        const quint64 asked = asking.ask(k, clock);
+        const int askedCount = static_cast<int>(asked - previousAsked);
+        previousAsked = asked;
+        QVERIFY2(
+            askedCount == std::floor(ratio) || askedCount == std::ceil(ratio),
+            qPrintable(QStringLiteral("step %1 asked for %2 refreshes").arg(k).arg(askedCount)));
+        const double askedDrift = clock.ustOf(asked) - static_cast<double>(start + k * step);
+        QVERIFY2(std::abs(askedDrift) <= period * (0.5 + 1.0 / 16) + 1,
+                 qPrintable(QStringLiteral("step %1 asked %2 us off").arg(k).arg(askedDrift)));
     }
     QCOMPARE(counts, firstCounts);
     QCOMPARE(static_cast<int>(previous - first), thousandSteps);
+    QVERIFY(qAbs(static_cast<int>(previousAsked - first) - thousandSteps) <= 1);
 }
 
 // Reports of a display at rate Hz, one every stride refreshes, with random
@@ -276,6 +295,36 @@ void TestFrameClock::askedRefreshStaysTheStepsOwn()
     QCOMPARE(due.index, 1);
     QCOMPARE(due.lateBy, 0);
     QVERIFY(!due.late);
+}
+
+// Steps of 150 ms at 120 Hz whose times fall right between two refreshes, on
+// a clock with noisy reports, one a step as the step thread gets them: every
+// step of 1000 lasts its 18 refreshes, none goes to one side and the next to
+// the other.
+void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide()
+{
+    const double period = 1e6 / 120;
+    QRandomGenerator random(18);
+    const auto noisy = [&](quint64 msc) {
+        return Refresh{msc,
+                       ustAt(msc, period) + std::llround((random.generateDouble() * 2 - 1) * 400)};
+    };
+    SteadyFrameClock steady;
+    for (int i = 0; i < FrameClock::kCapacity; ++i)
+        steady.add(noisy(kFirstMsc + static_cast<quint64>(i)), 150'000);
+    QVERIFY(steady.clock().isLocked());
+    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
+    FrameGrid grid;
+    grid.start(ustAt(lastMsc, period) + std::llround(0.5 * period), 150'000);
+    quint64 previous = grid.target(0, steady.clock());
+    for (qint64 k = 1; k <= 1000; ++k) {
+        const quint64 target = grid.ask(k, steady.clock());
+        QVERIFY2(
+            target - previous == 18,
+            qPrintable(QStringLiteral("step %1: %2 refreshes").arg(k).arg(target - previous)));
+        previous = target;
+        steady.add(noisy(target), 150'000);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestFrameClock)
