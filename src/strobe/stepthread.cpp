@@ -137,9 +137,11 @@ void StepThread::run()
             step();
         // Also after the timer: what the stepper asked for on its way may be
         // back already, read while the request went out.
-        const qint64 now = monotonicMicroseconds();
-        if (m_stepper->paced(timerGrid(now), now))
-            step();
+        if (descriptors[2].fd >= 0) {
+            const qint64 now = monotonicMicroseconds();
+            if (m_stepper->paced(timerGrid(now), now))
+                step();
+        }
     }
     lowerThreadPriority(scheduling);
 }
@@ -163,6 +165,9 @@ bool StepThread::timerExpired()
     if (::read(m_timerFd, &expirations, sizeof expirations) != sizeof expirations
         || expirations == 0)
         return false;
+    // Only a stepper with a clock of its own needs the grid.
+    if (m_stepper->pacingFd() < 0)
+        return true;
     const qint64 now = monotonicMicroseconds();
     return m_stepper->deadlinePassed(timerGrid(now), now);
 }
