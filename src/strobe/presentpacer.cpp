@@ -14,9 +14,10 @@ namespace {
 constexpr quint32 kClockSerial = 0;
 // A report stamped this far from the monotonic clock is on another clock.
 constexpr qint64 kSameClock = 1'000'000;
-// The timer's next deadline is read as an offset from now; it moves by this
-// much before the grid is taken to have started over.
-constexpr qint64 kSameGrid = 50;
+// The timer's next deadline is read as an offset from now, and the thread may
+// be held up between reading the two: the deadline moves by this much before
+// the grid is taken to have started over.
+constexpr qint64 kSameGrid = 2000;
 
 quint32 serialOf(qint64 index)
 {
@@ -99,18 +100,19 @@ int PresentPacer::timeout(qint64 now) const
     return static_cast<int>(qMax<qint64>(0, (m_giveUpAt - now + 999) / 1000));
 }
 
-bool PresentPacer::sameGrid(TimerGrid grid)
+bool PresentPacer::sameGrid(TimerGrid grid, bool deadlineStep)
 {
     if (grid.interval > 0 && grid.interval == m_interval) {
         const qint64 offset = (grid.nextDeadline - m_gridStart) % m_interval;
         if (qAbs(offset) <= kSameGrid || qAbs(offset) >= m_interval - kSameGrid)
             return true;
     }
-    // The deadline that just passed is step 0 of the new grid, not yet shown.
+    // The deadline that just passed is step 0 of the new grid: to be shown
+    // where a deadline brought us here, taken as shown where a report did.
     m_interval = grid.interval;
     m_gridStart = grid.nextDeadline - grid.interval;
     m_grid.start(m_gridStart, qMax<qint64>(grid.interval, 1));
-    m_shown = -1;
+    m_shown = deadlineStep ? -1 : 0;
     m_waiting = -1;
     return false;
 }
@@ -131,7 +133,7 @@ bool PresentPacer::deadlinePassed(TimerGrid grid, qint64 now)
     // A timer that stopped as it expired: its last step, as without a clock.
     if (grid.interval <= 0)
         return true;
-    sameGrid(grid);
+    sameGrid(grid, true);
     const qint64 passed = std::llround(static_cast<double>(grid.nextDeadline - m_gridStart)
                                        / static_cast<double>(m_interval))
                           - 1;
@@ -167,7 +169,7 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint
     const qint64 index = m_waiting;
     m_waiting = -1;
     // The timer stopped, or started a grid of its own meanwhile.
-    if (!sameGrid(grid))
+    if (!sameGrid(grid, false))
         return false;
     // A report long before the step's deadline: the clock is not this
     // display's (the window moved to another, with a count of its own). Its

@@ -57,7 +57,7 @@ public:
 private:
     PresentPacer(xcb_connection_t *connection, quint8 presentOpcode);
     // Follows the timer's grid; false when it is not the one followed so far.
-    bool sameGrid(TimerGrid grid);
+    bool sameGrid(TimerGrid grid, bool deadlineStep);
     qint64 deadline(qint64 index) const;
     void schedule(qint64 index);
     void ask(quint32 serial, quint64 msc);

@@ -139,23 +139,26 @@ void StepThread::run()
         // back already, read while the request went out.
         if (descriptors[2].fd >= 0) {
             const qint64 now = monotonicMicroseconds();
-            if (m_stepper->paced(timerGrid(now), now))
+            if (m_stepper->paced(timerGrid(), now))
                 step();
         }
     }
     lowerThreadPriority(scheduling);
 }
 
-Stepper::TimerGrid StepThread::timerGrid(qint64 now) const
+Stepper::TimerGrid StepThread::timerGrid() const
 {
-    // Zero left until the next deadline: the timer is stopped.
+    // Zero left until the next deadline: the timer is stopped. The time left
+    // is counted from the moment of the call, so the clock is read right
+    // after it.
     itimerspec next{};
     if (timerfd_gettime(m_timerFd, &next) != 0
         || (next.it_value.tv_sec == 0 && next.it_value.tv_nsec == 0))
         return {};
+    const qint64 read = monotonicMicroseconds();
     const qint64 untilNext = next.it_value.tv_sec * 1000000LL + next.it_value.tv_nsec / 1000;
     const qint64 interval = next.it_interval.tv_sec * 1000000LL + next.it_interval.tv_nsec / 1000;
-    return {now + untilNext, interval};
+    return {read + untilNext, interval};
 }
 
 bool StepThread::timerExpired()
@@ -169,7 +172,7 @@ bool StepThread::timerExpired()
     if (m_stepper->pacingFd() < 0)
         return true;
     const qint64 now = monotonicMicroseconds();
-    return m_stepper->deadlinePassed(timerGrid(now), now);
+    return m_stepper->deadlinePassed(timerGrid(), now);
 }
 
 void StepThread::step()

@@ -47,7 +47,7 @@ private:
     void run();
     // Whichever thread takes the request due at made writes the report.
     void reportIfDue(quint64 made);
-    Stepper::TimerGrid timerGrid(qint64 now) const;
+    Stepper::TimerGrid timerGrid() const;
     bool timerExpired();
     void step();
 
