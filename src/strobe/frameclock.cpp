@@ -19,7 +19,7 @@ constexpr double kFarthest = 1.0 / 8;
 constexpr double kSureTo = 1.0 / 16;
 // How close to halfway between two refreshes a step's time is taken to be
 // right between them, as a part of a refresh.
-constexpr double kTieBand = 1.0 / 16;
+constexpr double kTieBand = 1.0 / 8;
 // Exactly between two refreshes (to this fraction of one), a step takes the
 // later: a rounding error must not make a pattern of 8, 7, 8, 7 one of 7, 8.
 constexpr double kTie = 1e-6;
@@ -204,22 +204,23 @@ quint64 FrameGrid::ask(qint64 index, const FrameClock &clock)
     m_asked = target(index, clock);
     m_hasAsked = true;
     // Where the step's time lies right between two refreshes, it goes to the
-    // same side as the step before: the clock's noise must not move it to one
-    // side and the next step to the other, a step a refresh too long and one
-    // too short. Where the time lies in the refresh: above 0 after its start.
+    // same side as the last step that lay there: the clock's noise must not
+    // move it to one side and a later one to the other, a step a refresh too
+    // long and one too short. Where the time lies in the refresh: above 0
+    // after its start.
     const double time = static_cast<double>(m_start) + static_cast<double>(index * m_step);
     const auto offset = [&] {
         return (time - clock.ustOf(m_asked)) / clock.period();
     };
     const double within = offset();
-    if (m_hasSide && std::abs(std::abs(within) - 0.5) < kTieBand) {
-        if (within > 0 && m_side < 0)
+    if (std::abs(std::abs(within) - 0.5) < kTieBand) {
+        if (m_hasSide && within > 0 && m_side < 0)
             ++m_asked;
-        else if (within < 0 && m_side > 0)
+        else if (m_hasSide && within < 0 && m_side > 0)
             --m_asked;
+        m_side = offset();
+        m_hasSide = true;
     }
-    m_side = offset();
-    m_hasSide = true;
     return m_asked;
 }
 

@@ -105,8 +105,8 @@ public:
     quint64 target(qint64 index, const FrameClock &clock) const;
     // Step index is the next to show, at the refresh returned: that refresh
     // stays the step's own, however the clock's fit moves meanwhile. Where
-    // the step's time lies right between two refreshes (within a sixteenth of
-    // one), the refresh on the same side as the step before.
+    // the step's time lies right between two refreshes (within an eighth of
+    // one), the refresh on the same side as the last step that lay there.
     quint64 ask(qint64 index, const FrameClock &clock);
     qint64 nextIndex() const { return m_next; }
     // Refresh msc was reported, and now is the time the caller can change the
@@ -121,7 +121,8 @@ private:
     qint64 m_next = 1;
     quint64 m_asked = 0;
     bool m_hasAsked = false;
-    // Where the last step asked for lies in its refresh.
+    // Where the last step asked for that lay right between two refreshes lies
+    // in its refresh.
     double m_side = 0;
     bool m_hasSide = false;
 };

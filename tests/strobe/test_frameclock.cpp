@@ -23,6 +23,7 @@ private Q_SLOTS:
     void due_data();
     void due();
     void askedRefreshStaysTheStepsOwn();
+    void stepRightBetweenRefreshesKeepsItsSide_data();
     void stepRightBetweenRefreshesKeepsItsSide();
 };
 
@@ -128,7 +129,7 @@ void TestFrameClock::steps()
                  qPrintable(QStringLiteral("step %1 is %2 us off").arg(k).arg(drift)));
 
         // Asked for in turn, a step right between two refreshes keeps the
-        // side of the one before, at most a sixteenth of a refresh further.
+        // side of the last one there, at most an eighth of a refresh further.
         const quint64 asked = asking.ask(k, clock);
         const int askedCount = static_cast<int>(asked - previousAsked);
         previousAsked = asked;
@@ -136,7 +137,7 @@ void TestFrameClock::steps()
             askedCount == std::floor(ratio) || askedCount == std::ceil(ratio),
             qPrintable(QStringLiteral("step %1 asked for %2 refreshes").arg(k).arg(askedCount)));
         const double askedDrift = clock.ustOf(asked) - static_cast<double>(start + k * step);
-        QVERIFY2(std::abs(askedDrift) <= period * (0.5 + 1.0 / 16) + 1,
+        QVERIFY2(std::abs(askedDrift) <= period * (0.5 + 1.0 / 8) + 1,
                  qPrintable(QStringLiteral("step %1 asked %2 us off").arg(k).arg(askedDrift)));
     }
     QCOMPARE(counts, firstCounts);
@@ -297,13 +298,28 @@ void TestFrameClock::askedRefreshStaysTheStepsOwn()
     QVERIFY(!due.late);
 }
 
-// Steps of 150 ms at 120 Hz whose times fall right between two refreshes, on
-// a clock with noisy reports, one a step as the step thread gets them: every
-// step of 1000 lasts its 18 refreshes, none goes to one side and the next to
-// the other.
+// Steps whose times fall right between two refreshes (all of them, or every
+// other, or one in five), on a clock with noisy reports, one a step as the step
+// thread gets them: in every run of as many steps as the pattern has, the
+// refreshes add up to the pattern's, so none goes to one side and a later one
+// to the other. Rate (Hz), step (ms), the pattern's length in steps.
+void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("stepMs");
+    QTest::addColumn<int>("pattern");
+    QTest::newRow("120 Hz, 150 ms: 18") << 120.0 << 150 << 1;
+    QTest::newRow("75 Hz, 100 ms: 8, 7") << 75.0 << 100 << 2;
+    QTest::newRow("144 Hz, 200 ms: 29, 29, 28, 29, 29") << 144.0 << 200 << 5;
+}
+
 void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide()
 {
-    const double period = 1e6 / 120;
+    QFETCH(double, rate);
+    QFETCH(int, stepMs);
+    QFETCH(int, pattern);
+    const double period = 1e6 / rate;
+    const qint64 step = stepMs * 1000;
     QRandomGenerator random(18);
     const auto noisy = [&](quint64 msc) {
         return Refresh{msc,
@@ -311,19 +327,24 @@ void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide()
     };
     SteadyFrameClock steady;
     for (int i = 0; i < FrameClock::kCapacity; ++i)
-        steady.add(noisy(kFirstMsc + static_cast<quint64>(i)), 150'000);
+        steady.add(noisy(kFirstMsc + static_cast<quint64>(i)), step);
     QVERIFY(steady.clock().isLocked());
     const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
-    grid.start(ustAt(lastMsc, period) + std::llround(0.5 * period), 150'000);
-    quint64 previous = grid.target(0, steady.clock());
+    grid.start(ustAt(lastMsc, period) + std::llround(0.5 * period), step);
+    const auto whole = std::llround(static_cast<double>(step) * pattern / period);
+    QList<quint64> targets{grid.target(0, steady.clock())};
     for (qint64 k = 1; k <= 1000; ++k) {
-        const quint64 target = grid.ask(k, steady.clock());
-        QVERIFY2(
-            target - previous == 18,
-            qPrintable(QStringLiteral("step %1: %2 refreshes").arg(k).arg(target - previous)));
-        previous = target;
-        steady.add(noisy(target), 150'000);
+        targets.append(grid.ask(k, steady.clock()));
+        steady.add(noisy(targets.last()), step);
+        // Step 0 was not asked for: from the first run of steps asked for.
+        if (k <= pattern)
+            continue;
+        const auto refreshes = static_cast<qint64>(targets.last() - targets.at(k - pattern));
+        QVERIFY2(refreshes == whole, qPrintable(QStringLiteral("steps %1 to %2: %3 refreshes")
+                                                    .arg(k - pattern + 1)
+                                                    .arg(k)
+                                                    .arg(refreshes)));
     }
 }
 
