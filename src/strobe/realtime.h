@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QDBusConnection>
 #include <QtGlobal>
 
 #include <chrono>
-#include <functional>
+#include <memory>
 #include <optional>
+#include <string>
+
+struct DBusConnection;
 
 namespace strobe {
 
@@ -18,8 +20,8 @@ enum class ThreadPriority {
     RealTime,
 };
 
-// The calling thread's scheduling, as the system offers it. Tests replace it
-// to refuse what they like.
+// Threads' scheduling, as the system offers it. Tests replace it to refuse
+// what they like.
 class ThreadScheduling
 {
 public:
@@ -30,16 +32,25 @@ public:
     // Lowers the process's limit on real-time processor time without a
     // blocking call (RLIMIT_RTTIME); a limit already lower stays.
     virtual bool limitRealtimeRun(std::chrono::microseconds soft, std::chrono::microseconds hard);
-    // Round-robin real-time scheduling at priority, not passed on to children.
+    // Round-robin real-time scheduling at priority for the calling thread, not
+    // passed on to children.
     virtual bool setRoundRobin(int priority);
-    // Back to normal scheduling at nice level 0.
+    // The calling thread back to normal scheduling at nice level 0.
     virtual void setNormal();
+    // The same for another thread, if it is still one of this process's.
+    virtual void setThreadNormal(quint64 thread);
     // The kernel's id of the calling thread.
     virtual quint64 threadId() const;
 };
 
+// The system bus's address, as the environment gives it or by default.
+std::string systemBusAddress();
+
 // RealtimeKit, the system bus service that lends real-time priority or a
-// raised nice level to threads of desktop programs.
+// raised nice level to threads of desktop programs. It talks to the bus on a
+// private connection of its own, each call waiting at most the timeout; only
+// the first connection's handshake may wait longer on a bus that never
+// answers, so it is only ever used on a thread nothing waits for.
 class RealtimeKit final
 {
 public:
@@ -50,18 +61,22 @@ public:
         std::chrono::microseconds realtimeRunMax{0};
     };
 
-    explicit RealtimeKit(QDBusConnection bus, std::chrono::milliseconds timeout);
+    RealtimeKit(std::string busAddress, std::chrono::milliseconds timeout);
+    ~RealtimeKit();
+    Q_DISABLE_COPY_MOVE(RealtimeKit)
 
-    std::optional<Limits> limits() const;
-    bool makeThreadRealtime(quint64 thread, int priority) const;
-    bool makeThreadHighPriority(quint64 thread, int niceLevel) const;
+    // Connects on first use; nullopt without a connection or a RealtimeKit.
+    std::optional<Limits> limits();
+    bool makeThreadRealtime(quint64 thread, int priority);
+    bool makeThreadHighPriority(quint64 thread, int niceLevel);
 
 private:
-    std::optional<qint64> property(const QString &name) const;
-    bool call(const QString &method, const QVariantList &arguments) const;
+    bool connect();
+    std::optional<qint64> property(const char *name);
 
-    QDBusConnection m_bus;
+    std::string m_address;
     int m_timeoutMs;
+    DBusConnection *m_connection = nullptr;
 };
 
 // What the strobe's step thread asks for, and the backstop behind it.
@@ -73,17 +88,40 @@ constexpr int niceLevel = -10;
 // back to normal scheduling; the hard limit, should that fail, ends the process.
 constexpr std::chrono::microseconds softRun{100000};
 constexpr std::chrono::microseconds hardRun{200000};
+// RealtimeKit answers in milliseconds.
+constexpr std::chrono::milliseconds busTimeout{500};
 } // namespace stepPriority
 
-// Raises the calling thread as far as the system allows, in this order:
-// real-time by itself (RLIMIT_RTPRIO or privileges), real-time from
-// RealtimeKit, a raised nice level from RealtimeKit; otherwise it stays as it
-// is. Sets RLIMIT_RTTIME first and, for the real-time cases, has SIGXCPU put
-// the thread back to normal scheduling. The bus is reached for only when the
-// thread cannot raise itself.
-ThreadPriority raiseThreadPriority(ThreadScheduling &scheduling,
-                                   const std::function<RealtimeKit()> &realtimeKit);
-// Puts the calling thread back to normal and releases the SIGXCPU backstop.
-void lowerThreadPriority(ThreadScheduling &scheduling);
+// Raises one thread as far as the system allows, in this order: real-time by
+// itself (RLIMIT_RTPRIO or privileges), real-time from RealtimeKit, a raised
+// nice level from RealtimeKit; otherwise it stays as it is. Sets RLIMIT_RTTIME
+// first and, for the real-time cases, has SIGXCPU put the thread back to normal
+// scheduling.
+//
+// The thread itself never waits for the bus: RealtimeKit is asked on a
+// detached thread that nothing joins, one request at a time in the process,
+// and a grant that comes after the thread lowered itself is taken back.
+class RaisedPriority final
+{
+public:
+    RaisedPriority(std::shared_ptr<ThreadScheduling> scheduling, std::string busAddress);
+    ~RaisedPriority();
+    Q_DISABLE_COPY_MOVE(RaisedPriority)
+
+    // On the thread to raise; never blocks.
+    void raise();
+    // On the same thread, before it ends: back to normal, and a request still
+    // under way is abandoned.
+    void lower();
+    // What the thread has so far: nullopt before raise().
+    std::optional<ThreadPriority> priority() const;
+
+    // Whether a request to RealtimeKit is under way in this process.
+    static bool requestPending();
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+};
 
 } // namespace strobe

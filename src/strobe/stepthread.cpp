@@ -16,10 +16,6 @@ namespace strobe {
 
 namespace {
 
-// Closing the strobe waits for the thread, which may be waiting on the system
-// bus: RealtimeKit answers in milliseconds, a bus that hangs costs this much.
-constexpr std::chrono::milliseconds kBusTimeout{500};
-
 constexpr quint64 kNever = std::numeric_limits<quint64>::max();
 // The count is shared with the window's thread without a lock.
 static_assert(std::atomic<quint64>::is_always_lock_free);
@@ -40,6 +36,14 @@ bool signalled(const pollfd &descriptor)
 
 std::unique_ptr<StepThread> StepThread::start(int timerFd, std::unique_ptr<Stepper> stepper)
 {
+    return start(timerFd, std::move(stepper), std::make_shared<ThreadScheduling>(),
+                 systemBusAddress());
+}
+
+std::unique_ptr<StepThread> StepThread::start(int timerFd, std::unique_ptr<Stepper> stepper,
+                                              std::shared_ptr<ThreadScheduling> scheduling,
+                                              std::string busAddress)
+{
     const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     const int reportFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd < 0 || reportFd < 0 || !stepper) {
@@ -49,8 +53,9 @@ std::unique_ptr<StepThread> StepThread::start(int timerFd, std::unique_ptr<Stepp
             ::close(reportFd);
         return nullptr;
     }
-    std::unique_ptr<StepThread> thread(
-        new StepThread(timerFd, stopFd, reportFd, std::move(stepper)));
+    std::unique_ptr<StepThread> thread(new StepThread(timerFd, stopFd, reportFd,
+                                                      std::move(stepper), std::move(scheduling),
+                                                      std::move(busAddress)));
     try {
         thread->m_thread = std::thread([raw = thread.get()] { raw->run(); });
     } catch (const std::system_error &) {
@@ -59,11 +64,13 @@ std::unique_ptr<StepThread> StepThread::start(int timerFd, std::unique_ptr<Stepp
     return thread;
 }
 
-StepThread::StepThread(int timerFd, int stopFd, int reportFd, std::unique_ptr<Stepper> stepper)
+StepThread::StepThread(int timerFd, int stopFd, int reportFd, std::unique_ptr<Stepper> stepper,
+                       std::shared_ptr<ThreadScheduling> scheduling, std::string busAddress)
     : m_timerFd(timerFd)
     , m_stopFd(stopFd)
     , m_reportFd(reportFd)
     , m_stepper(std::move(stepper))
+    , m_priority(std::move(scheduling), std::move(busAddress))
 {}
 
 StepThread::~StepThread()
@@ -101,19 +108,13 @@ void StepThread::reportIfDue(quint64 made)
 
 std::optional<ThreadPriority> StepThread::priority() const
 {
-    const int priority = m_priority.load();
-    if (priority < 0)
-        return std::nullopt;
-    return static_cast<ThreadPriority>(priority);
+    return m_priority.priority();
 }
 
 void StepThread::run()
 {
     pthread_setname_np(pthread_self(), "strobe steps");
-    ThreadScheduling scheduling;
-    const ThreadPriority priority = raiseThreadPriority(
-        scheduling, [] { return RealtimeKit(QDBusConnection::systemBus(), kBusTimeout); });
-    m_priority.store(static_cast<int>(priority));
+    m_priority.raise();
     // A negative descriptor is never signalled.
     pollfd descriptors[3]
         = {{m_timerFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}, {m_stepper->pacingFd(), POLLIN, 0}};
@@ -143,7 +144,7 @@ void StepThread::run()
                 step();
         }
     }
-    lowerThreadPriority(scheduling);
+    m_priority.lower();
 }
 
 Stepper::TimerGrid StepThread::timerGrid() const

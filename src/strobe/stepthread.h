@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 
 namespace strobe {
@@ -19,13 +20,18 @@ namespace strobe {
 // clock.
 // The window's thread reads the count when it needs it and is woken only at
 // the count it asked for, so that a step wakes one thread, not two. The thread
-// asks for real-time priority as soon as it starts and gives it up when it ends.
+// asks for real-time priority as soon as it starts, steps at once whatever the
+// answer, and gives the priority up when it ends.
 class StepThread final
 {
 public:
     // Null when the system refuses the thread or its eventfd.
     static std::unique_ptr<StepThread> start(int timerFd, std::unique_ptr<Stepper> stepper);
-    // Stops and joins the thread.
+    // The same, with the scheduling and the system bus given.
+    static std::unique_ptr<StepThread> start(int timerFd, std::unique_ptr<Stepper> stepper,
+                                             std::shared_ptr<ThreadScheduling> scheduling,
+                                             std::string busAddress);
+    // Stops and joins the thread, which never waits for the bus.
     ~StepThread();
     Q_DISABLE_COPY_MOVE(StepThread)
 
@@ -36,14 +42,16 @@ public:
     void reportAt(quint64 count);
     // Readable once a report is due; reading 8 bytes clears it.
     int reportFd() const { return m_reportFd; }
-    // What the thread got, once it asked.
+    // What the thread has so far, once it asked: a grant from RealtimeKit
+    // comes later.
     std::optional<ThreadPriority> priority() const;
     // What the stepper tells of its own clock.
     double refreshRate() const { return m_stepper->refreshRate(); }
     quint64 lateSteps() const { return m_stepper->lateSteps(); }
 
 private:
-    StepThread(int timerFd, int stopFd, int reportFd, std::unique_ptr<Stepper> stepper);
+    StepThread(int timerFd, int stopFd, int reportFd, std::unique_ptr<Stepper> stepper,
+               std::shared_ptr<ThreadScheduling> scheduling, std::string busAddress);
     void run();
     // Whichever thread takes the request due at made writes the report.
     void reportIfDue(quint64 made);
@@ -57,8 +65,7 @@ private:
     std::unique_ptr<Stepper> m_stepper;
     std::atomic<quint64> m_steps{0};
     std::atomic<quint64> m_reportAt{std::numeric_limits<quint64>::max()};
-    // -1 until the thread asked for its priority.
-    std::atomic<int> m_priority{-1};
+    RaisedPriority m_priority;
     std::thread m_thread;
 };
 

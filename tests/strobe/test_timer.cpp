@@ -11,20 +11,27 @@
 
 #ifdef Q_OS_LINUX
 #include "realtime.h"
+#include "stepthread.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <thread>
 #endif
 
@@ -84,13 +91,19 @@ private Q_SLOTS:
     void stepsOnTheSteppersOwnClock();
     void priorityFallback_data();
     void priorityFallback();
+    void priorityNeverHoldsSteps_data();
+    void priorityNeverHoldsSteps();
     void stuckRealtimeThreadGoesBackToNormal();
     void realtimeRunLimit_data();
     void realtimeRunLimit();
     void cleanupTestCase();
 
 private:
+    // A private bus daemon's address, empty without one.
+    QString privateBus();
+
     QProcess m_bus;
+    QString m_busAddress;
 #endif
 };
 
@@ -306,26 +319,55 @@ void TestTimer::stepsOnTheSteppersOwnClock()
 namespace {
 
 // Refuses real-time scheduling as an unprivileged process would, and records
-// what was asked of it instead of asking the system.
+// what was asked of it, from whichever thread, instead of asking the system.
 class FakeScheduling final : public strobe::ThreadScheduling
 {
 public:
     bool limitRealtimeRun(std::chrono::microseconds soft, std::chrono::microseconds hard) override
     {
-        calls << QStringLiteral("limit %1 %2").arg(soft.count()).arg(hard.count());
+        record(QStringLiteral("limit %1 %2").arg(soft.count()).arg(hard.count()));
         return true;
     }
     bool setRoundRobin(int priority) override
     {
-        calls << QStringLiteral("rr %1").arg(priority);
+        record(QStringLiteral("rr %1").arg(priority));
         return !refuseRealtime;
     }
-    void setNormal() override { calls << QStringLiteral("normal"); }
+    void setNormal() override { record(QStringLiteral("normal")); }
+    void setThreadNormal(quint64 thread) override
+    {
+        record(QStringLiteral("normal %1").arg(thread));
+    }
     quint64 threadId() const override { return 4242; }
 
+    QStringList calls() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
     bool refuseRealtime = false;
-    QStringList calls;
+
+private:
+    void record(const QString &call)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_calls << call;
+    }
+
+    mutable std::mutex m_mutex;
+    QStringList m_calls;
 };
+
+// A timer descriptor that expires every 5 ms.
+int fastTimer()
+{
+    const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    const itimerspec every5ms{{0, 5000000}, {0, 5000000}};
+    if (fd >= 0)
+        timerfd_settime(fd, 0, &every5ms, nullptr);
+    return fd;
+}
 
 // A RealtimeKit on a private bus, with its limits and its refusals.
 class FakeRealtimeKit final
@@ -344,21 +386,41 @@ public:
     qlonglong rtTimeUSecMax = 200000;
     bool refuseRealtime = false;
     bool refuseHigh = false;
+    // Calls are held unanswered until answerHeld().
+    bool hold = false;
     QStringList calls;
+
+    void answerHeld()
+    {
+        for (const auto &[bus, call] : std::as_const(m_held))
+            bus.send(call.createReply());
+        m_held.clear();
+    }
 
 public Q_SLOTS:
     void MakeThreadRealtime(qulonglong thread, uint priority)
     {
         calls << QStringLiteral("realtime %1 %2").arg(thread).arg(priority);
-        if (refuseRealtime)
-            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("refused"));
+        answer(refuseRealtime);
     }
     void MakeThreadHighPriority(qulonglong thread, int priority)
     {
         calls << QStringLiteral("high %1 %2").arg(thread).arg(priority);
-        if (refuseHigh)
-            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("refused"));
+        answer(refuseHigh);
     }
+
+private:
+    void answer(bool refuse)
+    {
+        if (hold) {
+            setDelayedReply(true);
+            m_held.append({connection(), message()});
+        } else if (refuse) {
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("refused"));
+        }
+    }
+
+    QList<std::pair<QDBusConnection, QDBusMessage>> m_held;
 };
 
 } // namespace
@@ -407,6 +469,25 @@ void TestTimer::priorityFallback_data()
                                     << QStringList{limit, rr} << QStringList{};
 }
 
+QString TestTimer::privateBus()
+{
+    if (m_bus.state() == QProcess::NotRunning) {
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty())
+            return {};
+        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
+        if (!m_bus.waitForStarted())
+            return {};
+        while (!m_bus.canReadLine()) {
+            if (!m_bus.waitForReadyRead(10000))
+                return {};
+        }
+        m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
+    }
+    return m_busAddress;
+}
+
 void TestTimer::priorityFallback()
 {
     QFETCH(bool, refuseDirect);
@@ -419,19 +500,11 @@ void TestTimer::priorityFallback()
     QFETCH(QStringList, scheduling);
     QFETCH(QStringList, kit);
 
-    if (m_bus.state() == QProcess::NotRunning) {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
-            QSKIP("dbus-daemon is missing");
-        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-        QVERIFY(m_bus.waitForStarted());
-        QTRY_VERIFY(m_bus.canReadLine());
-    }
-    static const QString address = QString::fromUtf8(m_bus.readLine().trimmed());
+    const QString address = privateBus();
+    if (address.isEmpty())
+        QSKIP("dbus-daemon is missing");
     QDBusConnection serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("service"));
-    QDBusConnection clientBus = QDBusConnection::connectToBus(address, QStringLiteral("client"));
-    QVERIFY(serviceBus.isConnected() && clientBus.isConnected());
+    QVERIFY(serviceBus.isConnected());
 
     FakeRealtimeKit fake;
     fake.maxRealtimePriority = maxPriority;
@@ -447,23 +520,123 @@ void TestTimer::priorityFallback()
         QVERIFY(serviceBus.registerService(service));
     }
 
-    FakeScheduling thread;
-    thread.refuseRealtime = refuseDirect;
-    const auto realtimeKit = [&] {
-        return strobe::RealtimeKit(clientBus, 2000ms);
-    };
-    // The calls wait for the fake, which answers on this thread's event loop.
-    std::atomic<int> got = -1;
-    std::thread asking([&] { got = int(strobe::raiseThreadPriority(thread, realtimeKit)); });
-    QTRY_VERIFY(got >= 0);
-    asking.join();
-    strobe::lowerThreadPriority(thread);
+    const auto thread = std::make_shared<FakeScheduling>();
+    thread->refuseRealtime = refuseDirect;
+    const int timer = fastTimer();
+    QVERIFY(timer >= 0);
+    std::atomic<int> steps = 0;
+    std::atomic<int> gone = 0;
+    QVERIFY(!strobe::RaisedPriority::requestPending());
+    auto stepping = strobe::StepThread::start(
+        timer, std::make_unique<CountingStepper>(steps, gone), thread, address.toStdString());
+    QVERIFY(stepping);
+    // The request is answered by the fake, on this thread's event loop.
+    QTRY_VERIFY(stepping->priority() && !strobe::RaisedPriority::requestPending());
+    const int got = int(*stepping->priority());
+    QTRY_VERIFY(steps > 0);
+    stepping.reset();
+    ::close(timer);
 
     serviceBus.unregisterService(service);
     serviceBus.unregisterObject(QStringLiteral("/org/freedesktop/RealtimeKit1"));
-    QCOMPARE(got.load(), expected);
-    QCOMPARE(thread.calls, scheduling + QStringList{QStringLiteral("normal")});
+    QCOMPARE(got, expected);
+    QCOMPARE(thread->calls(), scheduling + QStringList{QStringLiteral("normal")});
     QCOMPARE(fake.calls, kit);
+}
+
+// A bus or a RealtimeKit that does not answer (in time): the thread steps at
+// once, and ends at once, while the request waits on its own. A grant that
+// comes after the thread ended is taken back.
+void TestTimer::priorityNeverHoldsSteps_data()
+{
+    QTest::addColumn<bool>("silentBus");
+    QTest::addColumn<bool>("grantLate");
+    QTest::addColumn<QStringList>("kit");
+    QTest::addColumn<bool>("takenBack");
+
+    const QString realtime = QStringLiteral("realtime 4242 10");
+    QTest::newRow("bus that never answers") << true << false << QStringList{} << false;
+    QTest::newRow("RealtimeKit that never answers")
+        << false << false << QStringList{realtime, QStringLiteral("high 4242 -10")} << false;
+    QTest::newRow("grant after the thread ended")
+        << false << true << QStringList{realtime} << true;
+}
+
+void TestTimer::priorityNeverHoldsSteps()
+{
+    QFETCH(bool, silentBus);
+    QFETCH(bool, grantLate);
+    QFETCH(QStringList, kit);
+    QFETCH(bool, takenBack);
+
+    // A socket that takes connections and never says a word.
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QByteArray silentPath = QFile::encodeName(scratch.filePath(QStringLiteral("bus")));
+    int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(silent >= 0);
+    // However the case ends, a request stuck on it lets go.
+    const auto closeSilent = qScopeGuard([&] {
+        if (silent >= 0)
+            ::close(silent);
+        silent = -1;
+    });
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    qstrncpy(where.sun_path, silentPath.constData(), sizeof where.sun_path);
+    QCOMPARE(bind(silent, reinterpret_cast<const sockaddr *>(&where), sizeof where), 0);
+    QCOMPARE(listen(silent, 4), 0);
+
+    QString address = QStringLiteral("unix:path=") + QString::fromLocal8Bit(silentPath);
+    FakeRealtimeKit fake;
+    fake.hold = true;
+    const QString service = QStringLiteral("org.freedesktop.RealtimeKit1");
+    QDBusConnection serviceBus(QStringLiteral("service"));
+    if (!silentBus) {
+        address = privateBus();
+        if (address.isEmpty())
+            QSKIP("dbus-daemon is missing");
+        serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("service"));
+        QVERIFY(serviceBus.registerObject(QStringLiteral("/org/freedesktop/RealtimeKit1"), &fake,
+                                          QDBusConnection::ExportAllSlots
+                                              | QDBusConnection::ExportAllProperties));
+        QVERIFY(serviceBus.registerService(service));
+    }
+
+    const auto thread = std::make_shared<FakeScheduling>();
+    thread->refuseRealtime = true;
+    const int timer = fastTimer();
+    QVERIFY(timer >= 0);
+    std::atomic<int> steps = 0;
+    std::atomic<int> gone = 0;
+    QVERIFY(!strobe::RaisedPriority::requestPending());
+    auto stepping = strobe::StepThread::start(
+        timer, std::make_unique<CountingStepper>(steps, gone), thread, address.toStdString());
+    QVERIFY(stepping);
+    QTRY_VERIFY(stepping->priority());
+    QCOMPARE(*stepping->priority(), strobe::ThreadPriority::Normal);
+    QVERIFY(strobe::RaisedPriority::requestPending());
+    QTRY_VERIFY(steps >= 3);
+    if (!silentBus)
+        QTRY_VERIFY(!fake.calls.isEmpty());
+    // Ending the thread does not wait for the request, which is still under way.
+    stepping.reset();
+    QCOMPARE(gone.load(), 1);
+    QVERIFY(strobe::RaisedPriority::requestPending());
+    if (grantLate)
+        fake.answerHeld();
+
+    // The silent bus lets go of the request when it goes away.
+    ::close(silent);
+    silent = -1;
+    QTRY_VERIFY_WITH_TIMEOUT(!strobe::RaisedPriority::requestPending(), 10000);
+    ::close(timer);
+    if (!silentBus) {
+        serviceBus.unregisterService(service);
+        serviceBus.unregisterObject(QStringLiteral("/org/freedesktop/RealtimeKit1"));
+    }
+    QCOMPARE(fake.calls, kit);
+    QCOMPARE(thread->calls().contains(QStringLiteral("normal 4242")), takenBack);
 }
 
 // A real-time thread that never sleeps (here: it only asks for its own
@@ -474,19 +647,20 @@ void TestTimer::stuckRealtimeThreadGoesBackToNormal()
     std::atomic<int> raised = -1;
     std::atomic<int> policy = -1;
     std::thread stuck([&] {
-        strobe::ThreadScheduling scheduling;
-        const auto none = [] {
-            return strobe::RealtimeKit(QDBusConnection(QStringLiteral("none")), 1ms);
-        };
-        raised = int(strobe::raiseThreadPriority(scheduling, none));
-        if (raised != int(strobe::ThreadPriority::RealTime))
+        strobe::RaisedPriority priority(std::make_shared<strobe::ThreadScheduling>(),
+                                        "unix:path=/nonexistent");
+        priority.raise();
+        raised = int(*priority.priority());
+        if (raised != int(strobe::ThreadPriority::RealTime)) {
+            priority.lower();
             return;
+        }
         const auto start = std::chrono::steady_clock::now();
         int now = sched_getscheduler(0);
         while (now != SCHED_OTHER && std::chrono::steady_clock::now() - start < 2s)
             now = sched_getscheduler(0);
         policy = now;
-        strobe::lowerThreadPriority(scheduling);
+        priority.lower();
     });
     stuck.join();
     if (raised != int(strobe::ThreadPriority::RealTime))
@@ -553,7 +727,6 @@ void TestTimer::realtimeRunLimit()
 void TestTimer::cleanupTestCase()
 {
     QDBusConnection::disconnectFromBus(QStringLiteral("service"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("client"));
     m_bus.kill();
     m_bus.waitForFinished();
 }
