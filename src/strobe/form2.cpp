@@ -115,7 +115,8 @@ void Form2::Unload()
 // when it has to: for the hint, at a key and at closing.
 void Form2::stepOnTimerThread()
 {
-    if (!m_window)
+    // A timer without a speed never ticks, and needs no thread.
+    if (!m_window || !m_window->Timer1().isArmed())
         return;
     QList<QColor> colours;
     colours.reserve(m_flashColors.size());
