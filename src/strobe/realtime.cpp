@@ -16,6 +16,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 namespace strobe {
 
@@ -89,6 +90,16 @@ void disarmBackstop(quint64 thread)
 // requests would otherwise pile up, one thread each.
 std::atomic<bool> g_requestPending{false};
 
+template<typename Basic> qint64 readBasic(DBusMessageIter *iter)
+{
+    Basic number = 0;
+    dbus_message_iter_get_basic(iter, &number);
+    if constexpr (std::is_same_v<Basic, dbus_uint64_t>)
+        return static_cast<qint64>(std::min<dbus_uint64_t>(number, INT64_MAX));
+    else
+        return number;
+}
+
 bool readInteger(DBusMessageIter *iter, qint64 *value)
 {
     switch (dbus_message_iter_get_arg_type(iter)) {
@@ -97,30 +108,18 @@ bool readInteger(DBusMessageIter *iter, qint64 *value)
         dbus_message_iter_recurse(iter, &inner);
         return readInteger(&inner, value);
     }
-    case DBUS_TYPE_INT32: {
-        dbus_int32_t number = 0;
-        dbus_message_iter_get_basic(iter, &number);
-        *value = number;
+    case DBUS_TYPE_INT32:
+        *value = readBasic<dbus_int32_t>(iter);
         return true;
-    }
-    case DBUS_TYPE_UINT32: {
-        dbus_uint32_t number = 0;
-        dbus_message_iter_get_basic(iter, &number);
-        *value = number;
+    case DBUS_TYPE_UINT32:
+        *value = readBasic<dbus_uint32_t>(iter);
         return true;
-    }
-    case DBUS_TYPE_INT64: {
-        dbus_int64_t number = 0;
-        dbus_message_iter_get_basic(iter, &number);
-        *value = number;
+    case DBUS_TYPE_INT64:
+        *value = readBasic<dbus_int64_t>(iter);
         return true;
-    }
-    case DBUS_TYPE_UINT64: {
-        dbus_uint64_t number = 0;
-        dbus_message_iter_get_basic(iter, &number);
-        *value = static_cast<qint64>(std::min<dbus_uint64_t>(number, INT64_MAX));
+    case DBUS_TYPE_UINT64:
+        *value = readBasic<dbus_uint64_t>(iter);
         return true;
-    }
     default:
         return false;
     }

@@ -15,6 +15,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -423,6 +424,34 @@ private:
     QList<std::pair<QDBusConnection, QDBusMessage>> m_held;
 };
 
+bool offer(QDBusConnection &bus, FakeRealtimeKit &fake)
+{
+    return bus.registerObject(QStringLiteral("/org/freedesktop/RealtimeKit1"), &fake,
+                              QDBusConnection::ExportAllSlots
+                                  | QDBusConnection::ExportAllProperties)
+           && bus.registerService(QStringLiteral("org.freedesktop.RealtimeKit1"));
+}
+
+void withdraw(QDBusConnection &bus)
+{
+    bus.unregisterService(QStringLiteral("org.freedesktop.RealtimeKit1"));
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/RealtimeKit1"));
+}
+
+// Requests are one at a time in the process: an earlier case's ends first.
+std::unique_ptr<strobe::StepThread>
+startAfterOthersRequest(int timer, std::atomic<int> &steps, std::atomic<int> &gone,
+                        const std::shared_ptr<FakeScheduling> &thread, const QString &address)
+{
+    QDeadlineTimer patience(10000);
+    while (strobe::RaisedPriority::requestPending() && !patience.hasExpired())
+        QTest::qWait(10);
+    if (strobe::RaisedPriority::requestPending())
+        return nullptr;
+    return strobe::StepThread::start(timer, std::make_unique<CountingStepper>(steps, gone), thread,
+                                     address.toStdString());
+}
+
 } // namespace
 
 // What the scheduling and RealtimeKit grant (a limit of 0: no RealtimeKit),
@@ -512,12 +541,8 @@ void TestTimer::priorityFallback()
     fake.rtTimeUSecMax = rtTimeMax;
     fake.refuseRealtime = refuseRealtime;
     fake.refuseHigh = refuseHigh;
-    const QString service = QStringLiteral("org.freedesktop.RealtimeKit1");
     if (rtTimeMax > 0) {
-        QVERIFY(serviceBus.registerObject(QStringLiteral("/org/freedesktop/RealtimeKit1"), &fake,
-                                          QDBusConnection::ExportAllSlots
-                                              | QDBusConnection::ExportAllProperties));
-        QVERIFY(serviceBus.registerService(service));
+        QVERIFY(offer(serviceBus, fake));
     }
 
     const auto thread = std::make_shared<FakeScheduling>();
@@ -526,10 +551,7 @@ void TestTimer::priorityFallback()
     QVERIFY(timer >= 0);
     std::atomic<int> steps = 0;
     std::atomic<int> gone = 0;
-    // Another thread's request (earlier cases') ends first: one at a time.
-    QTRY_VERIFY_WITH_TIMEOUT(!strobe::RaisedPriority::requestPending(), 10000);
-    auto stepping = strobe::StepThread::start(
-        timer, std::make_unique<CountingStepper>(steps, gone), thread, address.toStdString());
+    auto stepping = startAfterOthersRequest(timer, steps, gone, thread, address);
     QVERIFY(stepping);
     // The request is answered by the fake, on this thread's event loop.
     QTRY_VERIFY(stepping->priority() && !strobe::RaisedPriority::requestPending());
@@ -538,8 +560,7 @@ void TestTimer::priorityFallback()
     stepping.reset();
     ::close(timer);
 
-    serviceBus.unregisterService(service);
-    serviceBus.unregisterObject(QStringLiteral("/org/freedesktop/RealtimeKit1"));
+    withdraw(serviceBus);
     QCOMPARE(got, expected);
     QCOMPARE(thread->calls(), scheduling + QStringList{QStringLiteral("normal")});
     QCOMPARE(fake.calls, kit);
@@ -591,17 +612,13 @@ void TestTimer::priorityNeverHoldsSteps()
     QString address = QStringLiteral("unix:path=") + QString::fromLocal8Bit(silentPath);
     FakeRealtimeKit fake;
     fake.hold = true;
-    const QString service = QStringLiteral("org.freedesktop.RealtimeKit1");
     QDBusConnection serviceBus(QStringLiteral("service"));
     if (!silentBus) {
         address = privateBus();
         if (address.isEmpty())
             QSKIP("dbus-daemon is missing");
         serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("service"));
-        QVERIFY(serviceBus.registerObject(QStringLiteral("/org/freedesktop/RealtimeKit1"), &fake,
-                                          QDBusConnection::ExportAllSlots
-                                              | QDBusConnection::ExportAllProperties));
-        QVERIFY(serviceBus.registerService(service));
+        QVERIFY(offer(serviceBus, fake));
     }
 
     const auto thread = std::make_shared<FakeScheduling>();
@@ -610,10 +627,7 @@ void TestTimer::priorityNeverHoldsSteps()
     QVERIFY(timer >= 0);
     std::atomic<int> steps = 0;
     std::atomic<int> gone = 0;
-    // Another thread's request (earlier cases') ends first: one at a time.
-    QTRY_VERIFY_WITH_TIMEOUT(!strobe::RaisedPriority::requestPending(), 10000);
-    auto stepping = strobe::StepThread::start(
-        timer, std::make_unique<CountingStepper>(steps, gone), thread, address.toStdString());
+    auto stepping = startAfterOthersRequest(timer, steps, gone, thread, address);
     QVERIFY(stepping);
     QTRY_VERIFY(stepping->priority());
     QCOMPARE(*stepping->priority(), strobe::ThreadPriority::Normal);
@@ -634,8 +648,7 @@ void TestTimer::priorityNeverHoldsSteps()
     QTRY_VERIFY_WITH_TIMEOUT(!strobe::RaisedPriority::requestPending(), 10000);
     ::close(timer);
     if (!silentBus) {
-        serviceBus.unregisterService(service);
-        serviceBus.unregisterObject(QStringLiteral("/org/freedesktop/RealtimeKit1"));
+        withdraw(serviceBus);
     }
     QCOMPARE(fake.calls, kit);
     QCOMPARE(thread->calls().contains(QStringLiteral("normal 4242")), takenBack);
