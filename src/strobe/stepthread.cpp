@@ -119,7 +119,9 @@ void StepThread::run()
     pollfd descriptors[3]
         = {{m_timerFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}, {m_stepper->pacingFd(), POLLIN, 0}};
     for (;;) {
-        const bool timer = m_stepper->followsTimer();
+        // Without its connection the stepper's clock never reports again, and
+        // its time limit would make every wait return at once.
+        const bool timer = descriptors[2].fd < 0 || m_stepper->followsTimer();
         descriptors[0].fd = timer ? m_timerFd : -1;
         const int timeout = timer ? -1 : m_stepper->pacingTimeout(monotonicMicroseconds());
         if (poll(descriptors, 3, timeout) < 0) {

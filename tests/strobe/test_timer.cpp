@@ -24,7 +24,6 @@
 #include <QTemporaryDir>
 
 #include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -235,21 +234,31 @@ void TestTimer::stepsOnItsOwnThread()
 
 namespace {
 
-// A stepper with a clock of its own, driven by the test: an eventfd stands for
-// the clock's reports, and the test says whether the thread waits on the timer.
+// A stepper with a clock of its own, driven by the test: a socket stands for
+// the connection that brings the clock's reports, and the test says whether
+// the thread waits on the timer.
 class PacingStepper final : public strobe::Stepper
 {
 public:
     PacingStepper()
-        : m_reports(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    {}
-    ~PacingStepper() override { ::close(m_reports); }
+    {
+        QCOMPARE(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, m_sockets), 0);
+    }
+    ~PacingStepper() override
+    {
+        ::close(m_reports);
+        hangUp();
+    }
     Q_DISABLE_COPY_MOVE(PacingStepper)
 
     void step() noexcept override { ++steps; }
     int pacingFd() const noexcept override { return m_reports; }
     bool followsTimer() const noexcept override { return follow; }
-    int pacingTimeout(qint64) const noexcept override { return 10; }
+    int pacingTimeout(qint64) const noexcept override
+    {
+        ++timeouts;
+        return timeout;
+    }
     bool deadlinePassed(TimerGrid grid, qint64 now) noexcept override
     {
         ++deadlines;
@@ -260,13 +269,20 @@ public:
     bool paced(TimerGrid, qint64) noexcept override
     {
         ++pacings;
-        std::uint64_t count = 0;
-        return ::read(m_reports, &count, sizeof count) == sizeof count;
+        char report = 0;
+        return ::read(m_reports, &report, sizeof report) == sizeof report;
     }
     void report() const
     {
-        const std::uint64_t one = 1;
-        QCOMPARE(::write(m_reports, &one, sizeof one), ssize_t(sizeof one));
+        const char one = 1;
+        QCOMPARE(::write(m_server, &one, sizeof one), ssize_t(sizeof one));
+    }
+    // The other end goes away, as a display server that ends the connection.
+    void hangUp()
+    {
+        if (m_server >= 0)
+            ::close(m_server);
+        m_server = -1;
     }
 
     std::atomic<bool> follow{true};
@@ -276,9 +292,13 @@ public:
     std::atomic<int> pacings{0};
     std::atomic<qint64> interval{0};
     std::atomic<qint64> untilNext{0};
+    std::atomic<int> timeout{10};
+    mutable std::atomic<int> timeouts{0};
 
 private:
-    int m_reports;
+    int m_sockets[2] = {-1, -1};
+    int &m_reports = m_sockets[0];
+    int &m_server = m_sockets[1];
 };
 
 } // namespace
@@ -314,6 +334,18 @@ void TestTimer::stepsOnTheSteppersOwnClock()
 
     stepper.follow = true;
     QTRY_VERIFY(stepper.deadlines >= deadlines + 2);
+
+    // A connection that broke while the stepper waits for it, past its time
+    // limit: the timer's deadlines go on, and the thread does not spin.
+    stepper.timeout = 0;
+    stepper.follow = false;
+    QTRY_VERIFY(stepper.pacings >= pacings + 12);
+    stepper.hangUp();
+    const int resumed = stepper.deadlines + 1;
+    QTRY_VERIFY(stepper.deadlines >= resumed);
+    const int waits = stepper.timeouts;
+    QTRY_VERIFY(stepper.deadlines >= resumed + 2);
+    QCOMPARE(stepper.timeouts.load(), waits);
     QVERIFY(timer.setStepper(nullptr));
 }
 
