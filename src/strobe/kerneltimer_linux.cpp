@@ -123,13 +123,14 @@ private:
     void reportPacing()
     {
         const double rate = m_steps->refreshRate();
-        if ((rate > 0) != (m_refreshRate > 0)) {
+        if (!m_pacingSaid || (rate > 0) != (m_refreshRate > 0)) {
             if (rate > 0)
                 qCInfo(lcFrames, "Strobe steps follow the display's refreshes at %.2f Hz", rate);
             else
                 qCInfo(lcFrames, "Strobe steps follow the timer");
         }
         m_refreshRate = rate;
+        m_pacingSaid = true;
         const quint64 late = m_lateBefore + m_steps->lateSteps();
         if (late >= m_nextLateReport) {
             qCWarning(lcFrames, "%llu strobe steps were shown after their refresh",
@@ -148,6 +149,7 @@ private:
             m_stepsBefore += m_steps->steps();
             m_lateBefore += m_steps->lateSteps();
             m_refreshRate = 0;
+            m_pacingSaid = false;
         }
         m_steps.reset();
     }
@@ -161,6 +163,8 @@ private:
     quint64 m_lateBefore = 0;
     quint64 m_nextLateReport = 1;
     double m_refreshRate = 0;
+    // Each strobe says once which it follows, the timer too.
+    bool m_pacingSaid = false;
 };
 
 } // namespace
