@@ -252,34 +252,24 @@ std::optional<RealtimeKit::Limits> RealtimeKit::limits()
 
 bool RealtimeKit::makeThreadRealtime(quint64 thread, int priority)
 {
-    if (!connect())
-        return false;
-    DBusMessage *call
-        = dbus_message_new_method_call(kService, kPath, kService, "MakeThreadRealtime");
-    const dbus_uint64_t id = thread;
     const dbus_uint32_t value = static_cast<dbus_uint32_t>(priority);
-    if (call
-        && !dbus_message_append_args(call, DBUS_TYPE_UINT64, &id, DBUS_TYPE_UINT32, &value,
-                                     DBUS_TYPE_INVALID)) {
-        dbus_message_unref(call);
-        return false;
-    }
-    DBusMessage *reply = callAndWait(m_connection, call, m_timeoutMs);
-    if (reply)
-        dbus_message_unref(reply);
-    return reply != nullptr;
+    return callForThread("MakeThreadRealtime", thread, DBUS_TYPE_UINT32, &value);
 }
 
 bool RealtimeKit::makeThreadHighPriority(quint64 thread, int niceLevel)
 {
+    const dbus_int32_t value = niceLevel;
+    return callForThread("MakeThreadHighPriority", thread, DBUS_TYPE_INT32, &value);
+}
+
+bool RealtimeKit::callForThread(const char *method, quint64 thread, int type, const void *value)
+{
     if (!connect())
         return false;
-    DBusMessage *call
-        = dbus_message_new_method_call(kService, kPath, kService, "MakeThreadHighPriority");
+    DBusMessage *call = dbus_message_new_method_call(kService, kPath, kService, method);
     const dbus_uint64_t id = thread;
-    const dbus_int32_t value = niceLevel;
     if (call
-        && !dbus_message_append_args(call, DBUS_TYPE_UINT64, &id, DBUS_TYPE_INT32, &value,
+        && !dbus_message_append_args(call, DBUS_TYPE_UINT64, &id, type, value,
                                      DBUS_TYPE_INVALID)) {
         dbus_message_unref(call);
         return false;

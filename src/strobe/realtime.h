@@ -73,6 +73,8 @@ public:
 private:
     bool connect();
     std::optional<qint64> property(const char *name);
+    // A method that takes a thread id and one more basic value.
+    bool callForThread(const char *method, quint64 thread, int type, const void *value);
 
     std::string m_address;
     int m_timeoutMs;
