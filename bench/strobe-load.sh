@@ -52,11 +52,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
-mkdir -p "$XDG_CONFIG_HOME" "$scratch/bin"
-printf '#!/bin/sh\n' > "$scratch/bin/xdg-open"
-chmod +x "$scratch/bin/xdg-open"
-export PATH=$scratch/bin:$PATH
+# shellcheck source=bench/scratch-home.sh
+source "$here/scratch-home.sh"
 
 # The X server's process: the one that holds the display's lock file.
 display_number=${DISPLAY#*:}

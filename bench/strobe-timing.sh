@@ -30,11 +30,8 @@ pid=""
 cleanup() { [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$scratch"; }
 trap cleanup EXIT
 
-export HOME=$scratch XDG_CONFIG_HOME=$scratch/config
-mkdir -p "$XDG_CONFIG_HOME" "$scratch/bin"
-printf '#!/bin/sh\n' > "$scratch/bin/xdg-open"
-chmod +x "$scratch/bin/xdg-open"
-export PATH=$scratch/bin:$PATH
+# shellcheck source=bench/scratch-home.sh
+source "$here/scratch-home.sh"
 sampler=$build/tools/pixelsampler
 
 # The X server's process: the one that holds the display's lock file.
