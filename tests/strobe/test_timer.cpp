@@ -470,19 +470,38 @@ void withdraw(QDBusConnection &bus)
     bus.unregisterObject(QStringLiteral("/org/freedesktop/RealtimeKit1"));
 }
 
-// Requests are one at a time in the process: an earlier case's ends first.
-std::unique_ptr<strobe::StepThread>
-startAfterOthersRequest(int timer, std::atomic<int> &steps, std::atomic<int> &gone,
-                        const std::shared_ptr<FakeScheduling> &thread, const QString &address)
+// A step thread on a 5 ms timer under fake scheduling, as the priority cases
+// run it.
+struct PriorityRun final
 {
-    QDeadlineTimer patience(10000);
-    while (strobe::RaisedPriority::requestPending() && !patience.hasExpired())
-        QTest::qWait(10);
-    if (strobe::RaisedPriority::requestPending())
-        return nullptr;
-    return strobe::StepThread::start(timer, std::make_unique<CountingStepper>(steps, gone), thread,
-                                     address.toStdString());
-}
+    explicit PriorityRun(bool refuseRealtime) { scheduling->refuseRealtime = refuseRealtime; }
+    ~PriorityRun()
+    {
+        stepping.reset();
+        if (timer >= 0)
+            ::close(timer);
+    }
+    Q_DISABLE_COPY_MOVE(PriorityRun)
+
+    // Requests are one at a time in the process: an earlier case's ends first.
+    bool start(const QString &address)
+    {
+        QDeadlineTimer patience(10000);
+        while (strobe::RaisedPriority::requestPending() && !patience.hasExpired())
+            QTest::qWait(10);
+        if (timer < 0 || strobe::RaisedPriority::requestPending())
+            return false;
+        stepping = strobe::StepThread::start(timer, std::make_unique<CountingStepper>(steps, gone),
+                                             scheduling, address.toStdString());
+        return stepping != nullptr;
+    }
+
+    const std::shared_ptr<FakeScheduling> scheduling = std::make_shared<FakeScheduling>();
+    const int timer = fastTimer();
+    std::atomic<int> steps = 0;
+    std::atomic<int> gone = 0;
+    std::unique_ptr<strobe::StepThread> stepping;
+};
 
 } // namespace
 
@@ -573,28 +592,20 @@ void TestTimer::priorityFallback()
     fake.rtTimeUSecMax = rtTimeMax;
     fake.refuseRealtime = refuseRealtime;
     fake.refuseHigh = refuseHigh;
-    if (rtTimeMax > 0) {
+    if (rtTimeMax > 0)
         QVERIFY(offer(serviceBus, fake));
-    }
 
-    const auto thread = std::make_shared<FakeScheduling>();
-    thread->refuseRealtime = refuseDirect;
-    const int timer = fastTimer();
-    QVERIFY(timer >= 0);
-    std::atomic<int> steps = 0;
-    std::atomic<int> gone = 0;
-    auto stepping = startAfterOthersRequest(timer, steps, gone, thread, address);
-    QVERIFY(stepping);
+    PriorityRun run(refuseDirect);
+    QVERIFY(run.start(address));
     // The request is answered by the fake, on this thread's event loop.
-    QTRY_VERIFY(stepping->priority() && !strobe::RaisedPriority::requestPending());
-    const int got = int(*stepping->priority());
-    QTRY_VERIFY(steps > 0);
-    stepping.reset();
-    ::close(timer);
+    QTRY_VERIFY(run.stepping->priority() && !strobe::RaisedPriority::requestPending());
+    const int got = int(*run.stepping->priority());
+    QTRY_VERIFY(run.steps > 0);
+    run.stepping.reset();
 
     withdraw(serviceBus);
     QCOMPARE(got, expected);
-    QCOMPARE(thread->calls(), scheduling + QStringList{QStringLiteral("normal")});
+    QCOMPARE(run.scheduling->calls(), scheduling + QStringList{QStringLiteral("normal")});
     QCOMPARE(fake.calls, kit);
 }
 
@@ -653,23 +664,17 @@ void TestTimer::priorityNeverHoldsSteps()
         QVERIFY(offer(serviceBus, fake));
     }
 
-    const auto thread = std::make_shared<FakeScheduling>();
-    thread->refuseRealtime = true;
-    const int timer = fastTimer();
-    QVERIFY(timer >= 0);
-    std::atomic<int> steps = 0;
-    std::atomic<int> gone = 0;
-    auto stepping = startAfterOthersRequest(timer, steps, gone, thread, address);
-    QVERIFY(stepping);
-    QTRY_VERIFY(stepping->priority());
-    QCOMPARE(*stepping->priority(), strobe::ThreadPriority::Normal);
+    PriorityRun run(true);
+    QVERIFY(run.start(address));
+    QTRY_VERIFY(run.stepping->priority());
+    QCOMPARE(*run.stepping->priority(), strobe::ThreadPriority::Normal);
     QVERIFY(strobe::RaisedPriority::requestPending());
-    QTRY_VERIFY(steps >= 3);
+    QTRY_VERIFY(run.steps >= 3);
     if (!silentBus)
         QTRY_VERIFY(!fake.calls.isEmpty());
     // Ending the thread does not wait for the request, which is still under way.
-    stepping.reset();
-    QCOMPARE(gone.load(), 1);
+    run.stepping.reset();
+    QCOMPARE(run.gone.load(), 1);
     QVERIFY(strobe::RaisedPriority::requestPending());
     if (grantLate)
         fake.answerHeld();
@@ -678,12 +683,10 @@ void TestTimer::priorityNeverHoldsSteps()
     ::close(silent);
     silent = -1;
     QTRY_VERIFY_WITH_TIMEOUT(!strobe::RaisedPriority::requestPending(), 10000);
-    ::close(timer);
-    if (!silentBus) {
+    if (!silentBus)
         withdraw(serviceBus);
-    }
     QCOMPARE(fake.calls, kit);
-    QCOMPARE(thread->calls().contains(QStringLiteral("normal 4242")), takenBack);
+    QCOMPARE(run.scheduling->calls().contains(QStringLiteral("normal 4242")), takenBack);
 }
 
 // A real-time thread that never sleeps (here: it only asks for its own
