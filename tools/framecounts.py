@@ -38,8 +38,11 @@ import sys
 
 
 def fit(refreshes):
-    """Least squares of time on count, twice: the second time without reports
-    a millisecond or more off the first line."""
+    """Least squares of time on count over the reports less than a millisecond
+    off a first guess that a few stray reports cannot pull: the median period
+    between reports half the list apart, and the median phase with it. (At a
+    refresh or two a second, one stray report pulls a plain least-squares line
+    more than a millisecond away from all the others.)"""
     def line(points):
         n = len(points)
         mm = sum(m for m, _ in points) / n
@@ -50,9 +53,15 @@ def fit(refreshes):
 
     base = refreshes[0][0]
     points = [(m - base, u) for m, u in refreshes]
-    period, origin = line(points)
+    half = len(points) // 2
+    period = statistics.median(
+        (points[i + half][1] - points[i][1]) / (points[i + half][0] - points[i][0])
+        for i in range(len(points) - half)
+        if points[i + half][0] != points[i][0])
+    origin = statistics.median(u - period * m for m, u in points)
     kept = [(m, u) for m, u in points if abs(u - (origin + period * m)) < 1000]
-    period, origin = line(kept)
+    if len({m for m, _ in kept}) >= 2:
+        period, origin = line(kept)
     return period, origin - period * base
 
 

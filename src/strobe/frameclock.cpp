@@ -14,6 +14,8 @@ constexpr double kAgreement = 20.0;
 // at most: a time an eighth of a refresh off is not that refresh's.
 constexpr double kSpread = 5.0;
 constexpr double kFarthest = 1.0 / 8;
+// At most one report in this many may be left out of a fit.
+constexpr int kMostStray = 4;
 // How sure of the period a fit must be over the span of its reports, as a part
 // of a refresh.
 constexpr double kSureTo = 1.0 / 16;
@@ -127,7 +129,11 @@ void FrameClock::fit()
         }
     }
     m_outliers = n - kept;
-    if (kept < kMinimum || 2 * kept <= n)
+    // A display stamps nearly every refresh on one line. A made-up clock whose
+    // timers fire on whole milliseconds puts a fast rate's reports on two or
+    // three lines a part of a refresh apart: a fit to any one of them would put
+    // the other reports' steps a refresh off.
+    if (kept < kMinimum || kept < n - n / kMostStray)
         return;
     const double meanFrames = sumFrames / kept;
     const double meanTimes = sumTimes / kept;

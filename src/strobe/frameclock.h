@@ -33,8 +33,8 @@ public:
     void add(Refresh refresh);
     void clear();
 
-    // Whether the reports give a display's clock: enough of them, most of
-    // them on one line, at a display's rate.
+    // Whether the reports give a display's clock: enough of them, at least
+    // three in four of them on one line, at a display's rate.
     bool isLocked() const { return m_locked; }
     // Microseconds per refresh.
     double period() const { return m_period; }

@@ -18,6 +18,10 @@ constexpr qint64 kSameClock = 1'000'000;
 // be held up between reading the two: the deadline moves by this much before
 // the grid is taken to have started over.
 constexpr qint64 kSameGrid = 2000;
+// Reports asked for one refresh after another before a clock that is still not
+// known (a made-up one, too noisy to lock to) is asked about once a step: a
+// display of hundreds of refreshes a second must not wake the thread as often.
+constexpr int kEveryRefresh = 4 * FrameClock::kCapacity;
 
 quint32 serialOf(qint64 index)
 {
@@ -71,6 +75,7 @@ void PresentPacer::startOver()
     m_clock.clear();
     m_waiting = -1;
     m_calibrating = m_window != 0;
+    m_calibrationReports = 0;
     if (m_calibrating)
         ask(kClockSerial, 0);
     publish();
@@ -162,7 +167,7 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint
         // One report after another until the clock is known.
         m_calibrating = !locked;
         if (m_calibrating)
-            ask(kClockSerial, reported.msc + 1);
+            ask(kClockSerial, reported.msc + calibrationStride(reported));
     }
     if (m_waiting < 0 || complete.serial != serialOf(m_waiting))
         return false;
@@ -185,6 +190,21 @@ bool PresentPacer::handle(const xcb_generic_event_t &event, TimerGrid grid, qint
         schedule(index + 1);
     }
     return true;
+}
+
+quint64 PresentPacer::calibrationStride(Refresh reported)
+{
+    const Refresh previous = m_lastReport;
+    m_lastReport = reported;
+    if (m_calibrationReports < kEveryRefresh) {
+        ++m_calibrationReports;
+        return 1;
+    }
+    if (reported.msc <= previous.msc || reported.ust <= previous.ust || m_interval <= 0)
+        return 1;
+    const qint64 perRefresh
+        = (reported.ust - previous.ust) / static_cast<qint64>(reported.msc - previous.msc);
+    return static_cast<quint64>(qBound(qint64(1), m_interval / qMax<qint64>(perRefresh, 1), qint64(1000)));
 }
 
 void PresentPacer::giveUpIfLost(qint64 now)

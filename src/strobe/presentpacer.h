@@ -62,6 +62,9 @@ private:
     void schedule(qint64 index);
     void ask(quint32 serial, quint64 msc);
     void startOver();
+    // How many refreshes ahead to ask for the next report while the clock is
+    // learnt.
+    quint64 calibrationStride(Refresh reported);
     void publish();
 
     xcb_connection_t *m_connection;
@@ -79,6 +82,8 @@ private:
     qint64 m_waiting = -1;
     qint64 m_giveUpAt = 0;
     bool m_calibrating = false;
+    int m_calibrationReports = 0;
+    Refresh m_lastReport;
     std::atomic<double> m_rate{0};
     std::atomic<quint64> m_late{0};
 };

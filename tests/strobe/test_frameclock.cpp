@@ -180,6 +180,14 @@ void TestFrameClock::fit_data()
         << 60.0 << 16 << 1 << 0.0
         << QList<int>{0, 3000, 2, -7000, 4, 5000, 6, 9000, 8, 3000, 10, -4000, 12, 6000, 14, 2500}
         << false << -1;
+    QList<int> everyOther;
+    for (int i = 1; i < 30; i += 2)
+        everyOther << i << 500;
+    QTest::newRow("a made-up 500 Hz clock on whole milliseconds: 17 and 15 on two lines")
+        << 500.0 << 32 << 1 << 20.0 << everyOther << false << -1;
+    QTest::newRow("more than one stray in four")
+        << 60.0 << 16 << 1 << 0.0 << QList<int>{1, 3000, 5, -3000, 9, 4000, 13, 2000, 15, 2500}
+        << false << -1;
 }
 
 void TestFrameClock::fit()
