@@ -15,7 +15,7 @@
 // frameprobe beside it to see where the changes land. At the end it prints how
 // the server showed the pixmaps (copy or flip), the pixmaps' size, and the
 // steps that came late.
-#include "frameclock.h"
+#include "strobe/frameclock.h"
 
 #include <xcb/present.h>
 #include <xcb/xcb.h>

@@ -5,12 +5,12 @@
 //
 //   settingsbench [MiB ...]           default: 1 50 200
 //   settingsbench --hold-lock FILE    holds FILE's lock until stdin closes
-#include "form1.h"
-#include "messagebox.h"
-#include "idleinhibitor.h"
-#include "platform.h"
+#include "errors/messagebox.h"
+#include "shell/form1.h"
+#include "shell/platform.h"
+#include "strobe/idleinhibitor.h"
 
-#include "inifilestore.h"
+#include "settings/inifilestore.h"
 
 #include <QApplication>
 #include <QComboBox>

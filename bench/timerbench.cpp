@@ -3,8 +3,8 @@
 // and prints how late each tick came after its deadline (start + n x interval)
 // and how many deadlines passed without a tick.
 //   timerbench [seconds per run, default 10]
-#include "intervaltimer.h"
-#include "tickgrid.h"
+#include "strobe/intervaltimer.h"
+#include "strobe/tickgrid.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

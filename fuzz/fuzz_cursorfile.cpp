@@ -1,8 +1,8 @@
 // The pointer loader takes whatever file lies beside the program: it either
 // throws errors::Failure or returns a pointer whose hot spot is on its image.
-#include "cursorfile.h"
-#include "failure.h"
+#include "errors/failure.h"
 #include "fuzzsupport.h"
+#include "shell/cursorfile.h"
 
 #include <QCursor>
 #include <QPixmap>

@@ -1,9 +1,9 @@
 // The stored-index conversion takes any text from the settings file: it either
 // throws errors::Failure or returns the number rounded half to even, and the
 // stored form of the result reads back as itself.
-#include "failure.h"
+#include "errors/failure.h"
 #include "fuzzsupport.h"
-#include "optionindex.h"
+#include "settings/optionindex.h"
 
 #include <QLocale>
 

@@ -4,8 +4,8 @@
 // every other key as before, and saving it again changes nothing. An edit is
 // refused only where QSettings reads no value for the key at all.
 #include "fuzzsupport.h"
-#include "initext.h"
 #include "qsettingsoracle.h"
+#include "settings/initext.h"
 
 #include <QCoreApplication>
 

@@ -3,10 +3,10 @@
 // and a picture, so that a skin naming the pipe would hang the run. Where Qt's
 // own style-sheet parser is at hand, it reads the applied sheet as the window
 // will: no property settings, and every image a file named in full.
-#include "applyskin.h"
-#include "failure.h"
+#include "errors/failure.h"
 #include "fuzzsupport.h"
-#include "skinframework.h"
+#include "skin/applyskin.h"
+#include "skin/skinframework.h"
 
 #include <QDir>
 #include <QFileInfo>

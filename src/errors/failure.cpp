@@ -1,4 +1,4 @@
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QDir>
 

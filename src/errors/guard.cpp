@@ -1,6 +1,6 @@
-#include "guard.h"
+#include "errors/guard.h"
 
-#include "report.h"
+#include "errors/report.h"
 
 #include <new>
 

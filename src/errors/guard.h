@@ -1,6 +1,6 @@
 #pragma once
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "messagebox.h"
+#include "errors/messagebox.h"
 
 namespace errors {
 

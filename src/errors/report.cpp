@@ -1,6 +1,6 @@
-#include "report.h"
+#include "errors/report.h"
 
-#include "messagebox.h"
+#include "errors/messagebox.h"
 
 namespace errors {
 

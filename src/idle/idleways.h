@@ -1,6 +1,6 @@
 #pragma once
 
-#include "idleinhibitor.h"
+#include "strobe/idleinhibitor.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 // The ways to keep the screen awake that this build does not have. Each is
 // compiled in only when its own file is not (see CMakeLists.txt).
-#include "idleways.h"
+#include "idle/idleways.h"
 
 namespace idle {
 

@@ -1,6 +1,6 @@
-#include "systemidleinhibitor.h"
+#include "idle/systemidleinhibitor.h"
 
-#include "idleways.h"
+#include "idle/idleways.h"
 
 namespace idle {
 

@@ -1,4 +1,4 @@
-#include "idleways.h"
+#include "idle/idleways.h"
 
 #include "idle-inhibit-unstable-v1-client-protocol.h"
 

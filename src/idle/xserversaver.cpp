@@ -1,4 +1,4 @@
-#include "idleways.h"
+#include "idle/idleways.h"
 
 #include <QGuiApplication>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "applicationicon.h"
+#include "layouts/applicationicon.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "framestyle.h"
+#include "layouts/framestyle.h"
 
 #include <QGroupBox>
 #include <QImage>

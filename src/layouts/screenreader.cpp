@@ -1,4 +1,4 @@
-#include "screenreader.h"
+#include "layouts/screenreader.h"
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>

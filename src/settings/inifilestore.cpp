@@ -1,9 +1,9 @@
-#include "inifilestore.h"
+#include "settings/inifilestore.h"
 
-#include "failure.h"
-#include "initext.h"
-#include "savelock.h"
-#include "settingsfile.h"
+#include "errors/failure.h"
+#include "settings/initext.h"
+#include "settings/savelock.h"
+#include "settings/settingsfile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settingsfile.h"
-#include "settingsstore.h"
+#include "settings/settingsfile.h"
+#include "settings/settingsstore.h"
 
 #include <QSet>
 

@@ -1,4 +1,4 @@
-#include "inigrammar.h"
+#include "settings/inigrammar.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,6 +1,6 @@
-#include "initext.h"
+#include "settings/initext.h"
 
-#include "inigrammar.h"
+#include "settings/inigrammar.h"
 
 #include <QByteArrayView>
 

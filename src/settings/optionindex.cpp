@@ -1,6 +1,6 @@
-#include "optionindex.h"
+#include "settings/optionindex.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
-#include "registrysettingsstore.h"
+#include "settings/registrysettingsstore.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <qt_windows.h>
 

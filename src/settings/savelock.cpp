@@ -1,7 +1,7 @@
-#include "savelock.h"
+#include "settings/savelock.h"
 
-#include "failure.h"
-#include "settingsfile.h"
+#include "errors/failure.h"
+#include "settings/settingsfile.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

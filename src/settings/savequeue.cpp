@@ -1,6 +1,6 @@
-#include "savequeue.h"
+#include "settings/savequeue.h"
 
-#include "settingsstore.h"
+#include "settings/settingsstore.h"
 
 #include <QDeadlineTimer>
 #include <QThread>

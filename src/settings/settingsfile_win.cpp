@@ -1,6 +1,6 @@
-#include "settingsfile.h"
+#include "settings/settingsfile.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "userstore.h"
+#include "settings/userstore.h"
 
-#include "inifilestore.h"
+#include "settings/inifilestore.h"
 
 namespace settings {
 

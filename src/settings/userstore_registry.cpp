@@ -1,6 +1,6 @@
-#include "userstore.h"
+#include "settings/userstore.h"
 
-#include "registrysettingsstore.h"
+#include "settings/registrysettingsstore.h"
 
 namespace settings {
 

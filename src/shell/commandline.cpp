@@ -1,4 +1,4 @@
-#include "commandline.h"
+#include "shell/commandline.h"
 
 #include <QMessageLogContext>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "cursorfile.h"
+#include "shell/cursorfile.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "desktopplatform.h"
+#include "shell/desktopplatform.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform.h"
-#include "qtmessagebox.h"
-#include "seededrandom.h"
-#include "systemidleinhibitor.h"
-#include "userstore.h"
+#include "idle/systemidleinhibitor.h"
+#include "settings/userstore.h"
+#include "shell/platform.h"
+#include "shell/qtmessagebox.h"
+#include "shell/seededrandom.h"
 
 namespace shell {
 

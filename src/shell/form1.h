@@ -1,6 +1,6 @@
 #pragma once
 
-#include "optionsource.h"
+#include "strobe/optionsource.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "globals.h"
+#include "shell/globals.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "homepage.h"
+#include "shell/homepage.h"
 
-#include "platform.h"
+#include "shell/platform.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "program.h"
+#include "shell/program.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,6 +1,6 @@
-#include "mainmodule.h"
+#include "shell/mainmodule.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "shell/platform.h"
 
 namespace shell {
 

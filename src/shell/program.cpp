@@ -1,13 +1,13 @@
-#include "program.h"
+#include "shell/program.h"
 
-#include "commandline.h"
-#include "desktopplatform.h"
-#include "form1.h"
+#include "shell/commandline.h"
+#include "shell/desktopplatform.h"
+#include "shell/form1.h"
 
 #include <QApplication>
 #ifdef Q_OS_WIN
-#include "qtmessagebox.h"
-#include "windowsstart.h"
+#include "shell/qtmessagebox.h"
+#include "shell/windowsstart.h"
 #endif
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "qtmessagebox.h"
+#include "shell/qtmessagebox.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "seededrandom.h"
+#include "shell/seededrandom.h"
 
 #include <cstring>
 

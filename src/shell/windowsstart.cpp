@@ -1,4 +1,4 @@
-#include "windowsstart.h"
+#include "shell/windowsstart.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "applyskin.h"
+#include "skin/applyskin.h"
 
-#include "dispatch.h"
-#include "olecolor.h"
-#include "skinmembers.h"
+#include "skin/dispatch.h"
+#include "skin/olecolor.h"
+#include "skin/skinmembers.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "cssreader.h"
+#include "skin/cssreader.h"
 
 #include <algorithm>
 #include <vector>

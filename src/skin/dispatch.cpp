@@ -1,6 +1,6 @@
-#include "dispatch.h"
+#include "skin/dispatch.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
-#include "olecolor.h"
+#include "skin/olecolor.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QColor>
 #include <QGuiApplication>

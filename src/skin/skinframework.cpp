@@ -1,8 +1,8 @@
-#include "skinframework.h"
+#include "skin/skinframework.h"
 
-#include "failure.h"
-#include "skinmembers.h"
-#include "skinsheet.h"
+#include "errors/failure.h"
+#include "skin/skinmembers.h"
+#include "skin/skinsheet.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dispatch.h"
+#include "skin/dispatch.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "skinsheet.h"
+#include "skin/skinsheet.h"
 
-#include "cssreader.h"
-#include "failure.h"
+#include "errors/failure.h"
+#include "skin/cssreader.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "colorvalue.h"
+#include "strobe/colorvalue.h"
 
-#include "failure.h"
+#include "errors/failure.h"
 
 #include <QPalette>
 

@@ -1,16 +1,16 @@
-#include "form2.h"
+#include "strobe/form2.h"
 
-#include "applicationicon.h"
-#include "colorvalue.h"
-#include "currentdesktop.h"
-#include "failure.h"
-#include "guard.h"
-#include "idleinhibitor.h"
-#include "intervaltimer.h"
-#include "optionsource.h"
-#include "report.h"
-#include "strobewindow.h"
-#include "virtualkey.h"
+#include "errors/failure.h"
+#include "errors/guard.h"
+#include "errors/report.h"
+#include "layouts/applicationicon.h"
+#include "strobe/colorvalue.h"
+#include "strobe/currentdesktop.h"
+#include "strobe/idleinhibitor.h"
+#include "strobe/intervaltimer.h"
+#include "strobe/optionsource.h"
+#include "strobe/strobewindow.h"
+#include "strobe/virtualkey.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "frameclock.h"
+#include "strobe/frameclock.h"
 
 #include <algorithm>
 #include <cmath>

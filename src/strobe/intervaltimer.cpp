@@ -1,7 +1,7 @@
-#include "intervaltimer.h"
+#include "strobe/intervaltimer.h"
 
-#include "failure.h"
-#include "kerneltimer.h"
+#include "errors/failure.h"
+#include "strobe/kerneltimer.h"
 
 #include <QTimerEvent>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "stepper.h"
-#include "tickgrid.h"
+#include "strobe/stepper.h"
+#include "strobe/tickgrid.h"
 
 #include <QBasicTimer>
 #include <QObject>

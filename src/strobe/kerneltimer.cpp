@@ -1,4 +1,4 @@
-#include "kerneltimer.h"
+#include "strobe/kerneltimer.h"
 
 namespace strobe {
 

@@ -1,6 +1,6 @@
-#include "kerneltimer.h"
+#include "strobe/kerneltimer.h"
 
-#include "stepthread.h"
+#include "strobe/stepthread.h"
 
 #include <QLoggingCategory>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
-#include "kerneltimer.h"
+#include "strobe/kerneltimer.h"
 
-#include "tickgrid.h"
+#include "strobe/tickgrid.h"
 
 #include <QWinEventNotifier>
 

@@ -1,4 +1,4 @@
-#include "currentdesktop.h"
+#include "strobe/currentdesktop.h"
 
 namespace strobe {
 

@@ -1,4 +1,4 @@
-#include "windowfill.h"
+#include "strobe/windowfill.h"
 
 namespace strobe {
 

@@ -1,4 +1,4 @@
-#include "presentpacer.h"
+#include "strobe/presentpacer.h"
 
 #include <xcb/present.h>
 
@@ -204,7 +204,8 @@ quint64 PresentPacer::calibrationStride(Refresh reported)
         return 1;
     const qint64 perRefresh
         = (reported.ust - previous.ust) / static_cast<qint64>(reported.msc - previous.msc);
-    return static_cast<quint64>(qBound(qint64(1), m_interval / qMax<qint64>(perRefresh, 1), qint64(1000)));
+    return static_cast<quint64>(
+        qBound(qint64(1), m_interval / qMax<qint64>(perRefresh, 1), qint64(1000)));
 }
 
 void PresentPacer::giveUpIfLost(qint64 now)

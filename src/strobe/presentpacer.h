@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frameclock.h"
-#include "stepper.h"
+#include "strobe/frameclock.h"
+#include "strobe/stepper.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "realtime.h"
+#include "strobe/realtime.h"
 
 #include <dbus/dbus.h>
 

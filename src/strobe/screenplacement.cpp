@@ -1,4 +1,4 @@
-#include "screenplacement.h"
+#include "strobe/screenplacement.h"
 
 #include <QGuiApplication>
 #include <QScreen>

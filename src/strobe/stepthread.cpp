@@ -1,4 +1,4 @@
-#include "stepthread.h"
+#include "strobe/stepthread.h"
 
 #include <poll.h>
 #include <pthread.h>

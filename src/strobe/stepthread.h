@@ -1,7 +1,7 @@
 #pragma once
 
-#include "realtime.h"
-#include "stepper.h"
+#include "strobe/realtime.h"
+#include "strobe/stepper.h"
 
 #include <QtGlobal>
 

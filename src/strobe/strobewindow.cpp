@@ -1,11 +1,11 @@
-#include "strobewindow.h"
+#include "strobe/strobewindow.h"
 #include "ui_form2.h"
 
-#include "intervaltimer.h"
-#include "screenplacement.h"
-#include "screenreader.h"
-#include "virtualkey.h"
-#include "windowfill.h"
+#include "layouts/screenreader.h"
+#include "strobe/intervaltimer.h"
+#include "strobe/screenplacement.h"
+#include "strobe/virtualkey.h"
+#include "strobe/windowfill.h"
 
 #include <QBackingStore>
 #include <QCloseEvent>

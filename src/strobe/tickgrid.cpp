@@ -1,4 +1,4 @@
-#include "tickgrid.h"
+#include "strobe/tickgrid.h"
 
 namespace strobe {
 

@@ -1,4 +1,4 @@
-#include "virtualkey.h"
+#include "strobe/virtualkey.h"
 
 #include <QKeyEvent>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stepper.h"
+#include "strobe/stepper.h"
 
 #include <QList>
 

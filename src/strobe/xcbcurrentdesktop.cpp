@@ -1,5 +1,5 @@
-#include "currentdesktop.h"
-#include "xcbreply.h"
+#include "strobe/currentdesktop.h"
+#include "strobe/xcbreply.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,8 +1,8 @@
-#include "windowfill.h"
-#include "xcbreply.h"
+#include "strobe/windowfill.h"
+#include "strobe/xcbreply.h"
 
 #ifdef LUMIVEX_HAVE_PRESENT
-#include "presentpacer.h"
+#include "strobe/presentpacer.h"
 #endif
 
 #include <QColor>

@@ -1,7 +1,7 @@
-#include "failure.h"
+#include "errors/failure.h"
+#include "errors/guard.h"
+#include "errors/report.h"
 #include "fakemessagebox.h"
-#include "guard.h"
-#include "report.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // One of many programs saving into the same settings file at once: saves its
 // own key count times, alternating two values, and prints the longest and the
 // median save in milliseconds and the number of failed saves.
-#include "inifilestore.h"
+#include "settings/inifilestore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The real program under X: killed with SIGKILL right after a choice, and two
 // copies writing the same settings file. Run under xvfb-run.
 #include "faultsupport.h"
-#include "initext.h"
+#include "settings/initext.h"
 
 #include <QDir>
 #include <QTemporaryDir>

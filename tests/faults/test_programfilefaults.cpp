@@ -3,7 +3,7 @@
 #include "curfile.h"
 #include "fakeplatform.h"
 #include "faultsupport.h"
-#include "form1.h"
+#include "shell/form1.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -5,8 +5,8 @@
 // never loses or harms what was there.
 #include "fakeplatform.h"
 #include "faultsupport.h"
-#include "form1.h"
-#include "initext.h"
+#include "settings/initext.h"
+#include "shell/form1.h"
 
 #include <QComboBox>
 #include <QDateTime>

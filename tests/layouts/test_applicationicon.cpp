@@ -1,6 +1,6 @@
 // The application icon file, read byte by byte as a Windows icon, and the icon
 // the program builds from its resources.
-#include "applicationicon.h"
+#include "layouts/applicationicon.h"
 
 #include <QFile>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "initext.h"
+#include "settings/initext.h"
 
 #include <QByteArray>
 #include <QMap>

@@ -1,8 +1,8 @@
-#include "failure.h"
-#include "inifilestore.h"
-#include "initext.h"
-#include "optionindex.h"
+#include "errors/failure.h"
 #include "qsettingsoracle.h"
+#include "settings/inifilestore.h"
+#include "settings/initext.h"
+#include "settings/optionindex.h"
 
 #include <QDir>
 #include <QFile>
@@ -349,8 +349,7 @@ void TestSettings::saveThatCannotReachTheDiskFails()
                           QStringLiteral("Combo1"), QStringLiteral("1"));
         QFAIL("saved");
     } catch (const errors::Failure &failure) {
-        QVERIFY2(failure.description().contains(shown),
-                 qPrintable(failure.description()));
+        QVERIFY2(failure.description().contains(shown), qPrintable(failure.description()));
     }
 }
 

@@ -1,6 +1,6 @@
 #include "fakeplatform.h"
-#include "form1.h"
-#include "form2.h"
+#include "shell/form1.h"
+#include "strobe/form2.h"
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>

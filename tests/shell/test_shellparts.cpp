@@ -1,10 +1,10 @@
 #include "curfile.h"
-#include "cursorfile.h"
-#include "failure.h"
-#include "globals.h"
-#include "mainmodule.h"
-#include "qtmessagebox.h"
-#include "seededrandom.h"
+#include "errors/failure.h"
+#include "shell/cursorfile.h"
+#include "shell/globals.h"
+#include "shell/mainmodule.h"
+#include "shell/qtmessagebox.h"
+#include "shell/seededrandom.h"
 
 #include <QDir>
 #include <QTemporaryDir>

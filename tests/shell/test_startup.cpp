@@ -1,7 +1,7 @@
 #include "curfile.h"
 #include "fakeplatform.h"
-#include "form1.h"
-#include "homepage.h"
+#include "shell/form1.h"
+#include "shell/homepage.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

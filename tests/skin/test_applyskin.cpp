@@ -1,8 +1,8 @@
-#include "applyskin.h"
-#include "dispatch.h"
-#include "failure.h"
+#include "errors/failure.h"
 #include "fakeplatform.h"
-#include "form1.h"
+#include "shell/form1.h"
+#include "skin/applyskin.h"
+#include "skin/dispatch.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "failure.h"
-#include "skinframework.h"
-#include "skinsheet.h"
+#include "errors/failure.h"
+#include "skin/skinframework.h"
+#include "skin/skinsheet.h"
 
 #include <QDir>
 #include <QFile>

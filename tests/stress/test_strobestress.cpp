@@ -1,8 +1,8 @@
-#include "colorvalue.h"
 #include "fakeplatform.h"
-#include "form1.h"
-#include "form2.h"
-#include "intervaltimer.h"
+#include "shell/form1.h"
+#include "strobe/colorvalue.h"
+#include "strobe/form2.h"
+#include "strobe/intervaltimer.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "colorvalue.h"
-#include "failure.h"
-#include "virtualkey.h"
+#include "errors/failure.h"
+#include "strobe/colorvalue.h"
+#include "strobe/virtualkey.h"
 
 #include <QColor>
 #include <QInputDevice>

@@ -1,10 +1,10 @@
-#include "colorvalue.h"
 #include "fakemessagebox.h"
 #include "fakeplatform.h"
-#include "form2.h"
-#include "intervaltimer.h"
-#include "optionsource.h"
-#include "stepper.h"
+#include "strobe/colorvalue.h"
+#include "strobe/form2.h"
+#include "strobe/intervaltimer.h"
+#include "strobe/optionsource.h"
+#include "strobe/stepper.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "failure.h"
-#include "intervaltimer.h"
-#include "tickgrid.h"
+#include "errors/failure.h"
+#include "strobe/intervaltimer.h"
+#include "strobe/tickgrid.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -10,8 +10,8 @@
 #include <atomic>
 
 #ifdef Q_OS_LINUX
-#include "realtime.h"
-#include "stepthread.h"
+#include "strobe/realtime.h"
+#include "strobe/stepthread.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusContext>

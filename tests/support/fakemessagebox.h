@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messagebox.h"
+#include "errors/messagebox.h"
 
 #include <QList>
 

@@ -1,7 +1,7 @@
 #include "fakeplatform.h"
 
-#include "failure.h"
-#include "initext.h"
+#include "errors/failure.h"
+#include "settings/initext.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "fakemessagebox.h"
-#include "idleinhibitor.h"
-#include "inifilestore.h"
-#include "platform.h"
+#include "settings/inifilestore.h"
+#include "shell/platform.h"
+#include "strobe/idleinhibitor.h"
 
 #include <QPointer>
 #include <QTemporaryDir>

@@ -1,12 +1,12 @@
 // The registry store on its own and under the main window. Each test works in
 // a scratch key HKEY_CURRENT_USER\Software\LumivexTests\<n> that stands in for
 // Software, and removes it afterwards.
-#include "failure.h"
+#include "errors/failure.h"
 #include "fakemessagebox.h"
 #include "fakeplatform.h"
-#include "form1.h"
-#include "platform.h"
-#include "registrysettingsstore.h"
+#include "settings/registrysettingsstore.h"
+#include "shell/form1.h"
+#include "shell/platform.h"
 
 #include <QComboBox>
 #include <QRandomGenerator>
