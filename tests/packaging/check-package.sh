@@ -2,8 +2,8 @@
 # check-package.sh <build-dir> <scratch-dir> <source-dir>
 # Packs the build with cpack, unpacks the .deb with dpkg -x and checks the
 # installed files, the desktop entry, the metainfo, the documents and that the
-# program starts. Then builds the package from the source twice as the README
-# does (Release) and checks that lintian finds nothing and that the two .deb
+# program starts. Then builds the package from the source twice as
+# docs/packaging.md does (Release) and checks that lintian finds nothing and that the two .deb
 # files are the same byte for byte.
 set -u
 build=$1
@@ -117,7 +117,7 @@ else
     cat "$scratch/run.log" >&2
 fi
 
-# The package as the README builds it, twice in the same folder. The sanitized
+# The package as docs/packaging.md builds it, twice in the same folder. The sanitized
 # test run packs a sanitized program above and leaves this to the plain run.
 release_package() { # <n>: builds into $scratch/release, packs into $scratch/release-<n>
     rm -rf "$scratch/release"
