@@ -28,8 +28,9 @@ strobe_window() {
 }
 strobe_gone() { ! xdotool search --onlyvisible --class lumivex | grep -qvx "$win"; }
 
-# Points of the monitor whose left edge is $1: the four corners and the centre.
-points() { echo "$1 0  $(($1 + 1279)) 0  $1 799  $(($1 + 1279)) 799  $(($1 + 640)) 400"; }
+# Points of the monitor whose left edge is $1: the four corners and the centre,
+# as x y pairs in $points.
+monitor_points() { points=("$1" 0 $(($1 + 1279)) 0 "$1" 799 $(($1 + 1279)) 799 $(($1 + 640)) 400); }
 
 check_monitor() {
     local left=$1 other=$2 name=$3 x=$4
@@ -42,12 +43,14 @@ check_monitor() {
     eval "$(xdotool getwindowgeometry --shell "$strobe")"
     [[ "$X,$Y ${WIDTH}x$HEIGHT" == "$left,0 1280x800" ]] \
         || fail "$name: strobe window at $X,$Y ${WIDTH}x$HEIGHT"
-    set -- $(points "$left")
+    monitor_points "$left"
+    set -- "${points[@]}"
     while (($#)); do
         e2e_until 50 is_strobe "$1" "$2" || fail "$name: $1,$2 does not show the strobe"
         shift 2
     done
-    set -- $(points "$other")
+    monitor_points "$other"
+    set -- "${points[@]}"
     while (($#)); do
         is_not_strobe "$1" "$2" || fail "$name: the strobe reaches $1,$2"
         shift 2
