@@ -12,9 +12,7 @@ if [[ -z "${DISPLAY:-}" ]]; then
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
 
-xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
-xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
-[[ $(xrandr --listmonitors | head -n1) == "Monitors: 2" ]] || fail "no two monitors"
+e2e_two_monitors
 
 client_rect() {
     xwininfo -id "$win" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }

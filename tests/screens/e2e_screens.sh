@@ -15,9 +15,7 @@ if [[ -z "${DISPLAY:-}" ]]; then
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
 
-xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
-xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
-[[ $(xrandr --listmonitors | head -n1) == "Monitors: 2" ]] || fail "no two monitors"
+e2e_two_monitors
 
 strobe_colours=" #ff0000 #00ff00 #0000ff #00ffff #ff00ff #ffff00 "
 is_strobe() { [[ "$strobe_colours" == *" $("$build/tools/pixelsampler" --once "$1" "$2") "* ]]; }

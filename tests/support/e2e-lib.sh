@@ -7,6 +7,8 @@
 #   e2e_start [env assignments...]         starts the program, sets $pid, $win
 #   e2e_stop                               ends the program if still running
 #   helpers+=($!)                          a helper process to end on exit
+#   e2e_two_monitors                       splits a 2560x800 screen into two
+#                                          monitors, L and R, of 1280x800
 #   fail_shown <message...>                fails, keeping a picture of the
 #                                          screen in $SHOT when that is set
 #   e2e_strobe_up <step>, e2e_main_back <step>
@@ -49,6 +51,12 @@ e2e_start() {
     # shellcheck disable=SC2034 # for the script that sourced this
     win=$(timeout 15 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1) \
         || fail "main window did not appear"
+}
+
+e2e_two_monitors() {
+    xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
+    xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
+    [[ $(xrandr --listmonitors | head -n1) == "Monitors: 2" ]] || fail "no two monitors"
 }
 
 e2e_stop() {

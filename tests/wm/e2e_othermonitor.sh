@@ -11,8 +11,7 @@ if [[ -z "${DISPLAY:-}" ]]; then
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
 
-xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
-xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
+e2e_two_monitors
 # A window mapped before openbox has started up is never managed; it runs
 # --startup once it is ready.
 openbox --sm-disable --startup "touch $scratch/wm-ready" >"$scratch/wm.log" 2>&1 &
