@@ -1,6 +1,8 @@
 # The two commands of the README:
 #   make run    install what is missing, build, start Lumivex
 #   make test   install what is missing, build, run every test
+# and the quick check while working:
+#   make test-fast   the same, but only the unit, widget and lint tests
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
@@ -9,7 +11,7 @@ FUZZ_SECONDS ?= 30
 WINDOWS_BUILD_DIR ?= build-windows
 WINDOWS_CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test check sanitize-test fuzz bench soak clean
+.PHONY: all deps build run test test-fast check sanitize-test fuzz bench soak clean
 .PHONY: windows windows-test windows-packages bench-windows host-tools
 
 all: build
@@ -28,6 +30,11 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure
+
+# No package builds and no program on a display: the in-process tests (ctest
+# labels unit and widget) and shellcheck, on every core.
+test-fast: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -L '^(unit|widget|lint)$$' -j$(shell nproc)
 
 # The whole suite once more with AddressSanitizer, LeakSanitizer and UBSan.
 sanitize-test: deps
@@ -51,7 +58,7 @@ soak: build
 # kept in ~/.cache/lumivex (the first time takes half an hour or more).
 windows:
 	@scripts/install-deps-windows
-	@qt=$$(scripts/build-windows-qt >&2 && scripts/build-windows-qt | tail -n 1) && \
+	@qt=$$(scripts/build-windows-qt) && \
 	cmake -S . -B $(WINDOWS_BUILD_DIR) -G Ninja \
 	    -DCMAKE_TOOLCHAIN_FILE=$$qt/lib/cmake/Qt6/qt.toolchain.cmake \
 	    -DQT_CHAINLOAD_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \

@@ -45,12 +45,10 @@ scratch=$(mktemp -d)
 pid=""
 cleanup() { [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$scratch"; }
 trap cleanup EXIT
-export HOME=$scratch XDG_CONFIG_HOME=$scratch/config XDG_RUNTIME_DIR=$scratch/runtime
-mkdir -p "$XDG_CONFIG_HOME" "$scratch/bin"
+# shellcheck source=bench/scratch-home.sh
+source "$here/scratch-home.sh"
+export XDG_RUNTIME_DIR=$scratch/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-printf '#!/bin/sh\n' > "$scratch/bin/xdg-open"
-chmod +x "$scratch/bin/xdg-open"
-export PATH=$scratch/bin:$PATH
 
 display_number=${DISPLAY#*:}
 display_number=${display_number%%.*}

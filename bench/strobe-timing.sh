@@ -68,6 +68,7 @@ for index in 0 1 2; do
     downs=""
     for ((k = 0; k < index; k++)); do downs+="Down "; done
     xdotool windowfocus --sync "$win"
+    # shellcheck disable=SC2086 # one key per word
     xdotool key --delay 80 Home Tab Home $downs Tab space
     sleep 1
 

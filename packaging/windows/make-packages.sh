@@ -36,8 +36,10 @@ fi
 (cd "$out" && cmake -E tar cf "$name.zip" --format=zip "Lumivex-$version")
 
 # The installer names every file it installs, so that the uninstaller removes
-# exactly those and nothing a user put beside them.
+# exactly those and nothing a user put beside them. $INSTDIR is NSIS's own.
+# shellcheck disable=SC1003 # a lone backslash
 winpath() { printf '%s' "${1#./}" | tr / '\\'; }
+# shellcheck disable=SC2016
 {
     while IFS= read -r dir; do
         if [[ $dir == . ]]; then
@@ -50,9 +52,11 @@ winpath() { printf '%s' "${1#./}" | tr / '\\'; }
         done
     done < <(cd "$stage" && find . -type d | sort)
 } > "$out/files.nsh"
+# shellcheck disable=SC2016
 (cd "$stage" && find . -type f | sort) | while IFS= read -r file; do
     printf 'Delete "$INSTDIR\\%s"\n' "$(winpath "$file")"
 done > "$out/unfiles.nsh"
+# shellcheck disable=SC2016
 (cd "$stage" && find . -mindepth 1 -type d | sort -r) | while IFS= read -r dir; do
     printf 'RMDir "$INSTDIR\\%s"\n' "$(winpath "$dir")"
 done > "$out/undirs.nsh"

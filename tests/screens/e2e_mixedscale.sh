@@ -12,9 +12,7 @@ if [[ -z "${DISPLAY:-}" ]]; then
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
 
-xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
-xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
-[[ $(xrandr --listmonitors | head -n1) == "Monitors: 2" ]] || fail "no two monitors"
+e2e_two_monitors
 
 client_rect() {
     xwininfo -id "$win" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
@@ -32,11 +30,11 @@ button_inside() {
 e2e_home 1 0
 e2e_start QT_SCREEN_SCALE_FACTORS="L=1;R=2"
 for place in "1400 100 1072 384" "100 100 536 192" "1400 300 1072 384"; do
-    set -- $place
-    xdotool windowmove "$win" "$1" "$2"
-    e2e_until 50 is_at "$place" || fail "at $1,$2 the main window is $(client_rect), not $3x$4"
-    button_inside || fail "at $1,$2 'Start Strobing' lies outside the window"
-    echo "$3x$4 at $1,$2: ok"
+    read -r x y w h <<<"$place"
+    xdotool windowmove "$win" "$x" "$y"
+    e2e_until 50 is_at "$place" || fail "at $x,$y the main window is $(client_rect), not ${w}x$h"
+    button_inside || fail "at $x,$y 'Start Strobing' lies outside the window"
+    echo "${w}x$h at $x,$y: ok"
 done
 
 strobe_colours=" #ff0000 #00ff00 #0000ff #00ffff #ff00ff #ffff00 "
@@ -47,7 +45,8 @@ e2e_until 50 is_strobe 1920 400 || fail "no strobe on the right monitor"
 # H I D E takes the hint out of the corner.
 xdotool key --delay 30 h i d e
 for point in "1280 0" "2559 0" "1280 799" "2559 799" "1920 400"; do
-    e2e_until 50 is_strobe $point || fail "the strobe does not reach $point"
+    read -r x y <<<"$point"
+    e2e_until 50 is_strobe "$x" "$y" || fail "the strobe does not reach $x,$y"
 done
 is_strobe 100 400 && fail "the strobe reaches the left monitor"
 xdotool key Escape

@@ -31,7 +31,7 @@ check_factor() {
     e2e_start QT_SCALE_FACTOR="$f"
     xdotool windowmove "$win" $((left + 100)) $((top + 100))
     e2e_until 50 at $((left + 100)) $((top + 100)) || fail "$name: main window did not move"
-    near "$WIDTH" "$(scaled 536 "$f")" && near "$HEIGHT" "$(scaled 192 "$f")" \
+    { near "$WIDTH" "$(scaled 536 "$f")" && near "$HEIGHT" "$(scaled 192 "$f")"; } \
         || fail "$name: main window is ${WIDTH}x$HEIGHT"
     if [[ -n "$shots" ]]; then
         "$build/tools/screengrab" "$shots/main-$f-$left.png" "$X" "$Y" "$WIDTH" "$HEIGHT"

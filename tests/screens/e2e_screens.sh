@@ -15,9 +15,7 @@ if [[ -z "${DISPLAY:-}" ]]; then
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
 
-xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
-xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
-[[ $(xrandr --listmonitors | head -n1) == "Monitors: 2" ]] || fail "no two monitors"
+e2e_two_monitors
 
 strobe_colours=" #ff0000 #00ff00 #0000ff #00ffff #ff00ff #ffff00 "
 is_strobe() { [[ "$strobe_colours" == *" $("$build/tools/pixelsampler" --once "$1" "$2") "* ]]; }
@@ -28,8 +26,9 @@ strobe_window() {
 }
 strobe_gone() { ! xdotool search --onlyvisible --class lumivex | grep -qvx "$win"; }
 
-# Points of the monitor whose left edge is $1: the four corners and the centre.
-points() { echo "$1 0  $(($1 + 1279)) 0  $1 799  $(($1 + 1279)) 799  $(($1 + 640)) 400"; }
+# Points of the monitor whose left edge is $1: the four corners and the centre,
+# as x y pairs in $points.
+monitor_points() { points=("$1" 0 $(($1 + 1279)) 0 "$1" 799 $(($1 + 1279)) 799 $(($1 + 640)) 400); }
 
 check_monitor() {
     local left=$1 other=$2 name=$3 x=$4
@@ -42,12 +41,14 @@ check_monitor() {
     eval "$(xdotool getwindowgeometry --shell "$strobe")"
     [[ "$X,$Y ${WIDTH}x$HEIGHT" == "$left,0 1280x800" ]] \
         || fail "$name: strobe window at $X,$Y ${WIDTH}x$HEIGHT"
-    set -- $(points "$left")
+    monitor_points "$left"
+    set -- "${points[@]}"
     while (($#)); do
         e2e_until 50 is_strobe "$1" "$2" || fail "$name: $1,$2 does not show the strobe"
         shift 2
     done
-    set -- $(points "$other")
+    monitor_points "$other"
+    set -- "${points[@]}"
     while (($#)); do
         is_not_strobe "$1" "$2" || fail "$name: the strobe reaches $1,$2"
         shift 2

@@ -70,7 +70,7 @@ stop() {
 
 # Colours at points given relative to the window, once the window has painted.
 colours() {
-    local x=$1 y=$2 points=() out= previous=
+    local x=$1 y=$2 points=() out='' previous=''
     shift 2
     while (($#)); do points+=($((x + $1)) $((y + $2))); shift 2; done
     for _ in $(seq 100); do

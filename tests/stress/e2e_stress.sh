@@ -55,7 +55,8 @@ echo "$rounds rounds of Start and Escape: ok (resident memory ${rss_before} kB b
 
 start_strobe close
 "$build/tools/xclose" "$win"
-e2e_until 50 eval '! kill -0 "$pid" 2>/dev/null' || fail "close: program still running"
+program_ended() { ! kill -0 "$pid" 2>/dev/null; }
+e2e_until 50 program_ended || fail "close: program still running"
 status=0
 wait "$pid" || status=$?
 pid=""

@@ -1,5 +1,5 @@
+#include "fakeidleinhibitor.h"
 #include "fakemessagebox.h"
-#include "fakeplatform.h"
 #include "strobe/colorvalue.h"
 #include "strobe/form2.h"
 #include "strobe/intervaltimer.h"

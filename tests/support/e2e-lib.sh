@@ -1,13 +1,34 @@
+# shellcheck shell=bash
 # Shared pieces of the end-to-end scripts that run the built program on a
 # virtual X display. Source it after setting $build; it sets up a scratch
-# home with stored choices, a fake xdg-open and clean-up on exit.
+# home with stored choices, a fake xdg-open and clean-up on exit, and brings
+# the waits of wait-lib.sh.
 #   e2e_home <style index> <speed index>   scratch home with those choices
 #   e2e_start [env assignments...]         starts the program, sets $pid, $win
 #   e2e_stop                               ends the program if still running
+#   helpers+=($!)                          a helper process to end on exit
+#   e2e_two_monitors                       splits a 2560x800 screen into two
+#                                          monitors, L and R, of 1280x800
+#   fail_shown <message...>                fails, keeping a picture of the
+#                                          screen in $SHOT when that is set
+#   e2e_strobe_up <step>, e2e_main_back <step>
+#                                          the strobe opens over the screen
+#                                          with the keyboard; it closes and the
+#                                          main window has the keyboard again
+
+# shellcheck source=wait-lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wait-lib.sh"
 
 scratch=$(mktemp -d)
 pid=""
-e2e_cleanup() { [[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$scratch"; }
+helpers=()
+e2e_cleanup() {
+    local helper
+    for helper in "$pid" "${helpers[@]}"; do
+        [[ -z "$helper" ]] || kill "$helper" 2>/dev/null || true
+    done
+    rm -rf "$scratch"
+}
 trap e2e_cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -23,22 +44,19 @@ e2e_home() {
         > "$XDG_CONFIG_HOME/Quarnel.conf"
 }
 
+# shellcheck disable=SC2120 # with or without assignments
 e2e_start() {
-    env "$@" "$build/lumivex" &
+    env "$@" "${build:?}/lumivex" &
     pid=$!
+    # shellcheck disable=SC2034 # for the script that sourced this
     win=$(timeout 15 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1) \
         || fail "main window did not appear"
 }
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-e2e_until() {
-    local tries=$1
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
+e2e_two_monitors() {
+    xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
+    xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
+    [[ $(xrandr --listmonitors | head -n1) == "Monitors: 2" ]] || fail "no two monitors"
 }
 
 e2e_stop() {
@@ -46,4 +64,39 @@ e2e_stop() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     pid=""
+}
+
+fail_shown() {
+    [[ -z ${SHOT:-} ]] || "$build/tools/screengrab" "$SHOT"
+    fail "$@"
+}
+
+# The script says how to tell the state of its display, and sets $where (the
+# window manager or compositor, for the messages):
+#   strobe_focused  the strobe is up, full screen where that can be told, and
+#                   has the keyboard
+#   all_strobe      every pixel of the screen shows a strobe colour; leaves
+#                   the colours seen in $scratch/colours
+#   strobe_gone     the strobe is closed
+#   main_focused    the main window has the keyboard
+#   focus_name      names the window that has the keyboard
+# H I D E, which only the strobe understands, takes the hint out of the
+# corner.
+e2e_strobe_up() {
+    local step=$1 where=${where:?}
+    e2e_until 100 strobe_focused \
+        || fail "$where, $step: the strobe is not up with the keyboard, $(focus_name) has it"
+    xdotool key --delay 30 h i d e
+    e2e_until 30 all_strobe || fail_shown "$where, $step: not every pixel is strobe:" \
+        "$(sort -k2 -n -r "$scratch/colours" | head -5 | tr '\n' ' ')"
+    echo "$where, $step: the strobe covers the screen and has the keyboard"
+}
+
+e2e_main_back() {
+    local step=$1 where=${where:?}
+    e2e_until 50 strobe_gone || fail "$where, $step: the strobe stayed"
+    kill -0 "$pid" 2>/dev/null || fail "$where: the program ended"
+    e2e_until 50 main_focused \
+        || fail "$where, $step: the keyboard went to $(focus_name), not the main window"
+    echo "$where, $step: the strobe closed, the main window has the keyboard"
 }

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "fakeidleinhibitor.h"
 #include "fakemessagebox.h"
 #include "settings/inifilestore.h"
 #include "shell/platform.h"
-#include "strobe/idleinhibitor.h"
 
-#include <QPointer>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -23,22 +22,6 @@ public:
 
     settings::IniFileStore real;
     int saves = 0;
-};
-
-// Records what the strobe holds: whether idle is held off, for which window,
-// and whether that window was still on screen when it was let go.
-class FakeIdleInhibitor final : public strobe::IdleInhibitor
-{
-public:
-    void inhibit(QWidget &window) override;
-    void release() override;
-
-    bool held = false;
-    QPointer<QWidget> window;
-    int inhibits = 0;
-    int releases = 0;
-    bool shownAtInhibit = true;
-    bool shownAtRelease = true;
 };
 
 // A platform for tests: settings in a scratch folder, a scripted random draw,

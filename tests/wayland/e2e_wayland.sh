@@ -47,12 +47,9 @@ if [[ $compositor == sway ]]; then
     fi
     printf '%s\n' 'output * bg #808080 solid_color' 'bindsym Mod1+Shift+q kill' \
         'default_border none' >"$scratch/sway.conf"
-    sway_pid=""
-    other_pid=""
-    trap 'e2e_cleanup; kill $other_pid $sway_pid 2>/dev/null || true' EXIT
     env -u XAUTHORITY HOME="$XDG_RUNTIME_DIR" WLR_BACKENDS=x11 WLR_RENDERER=pixman \
         WLR_X11_OUTPUTS=1 "${as_user[@]}" sway -c "$scratch/sway.conf" >"$scratch/sway.log" 2>&1 &
-    sway_pid=$!
+    helpers+=($!)
     # Sway's output is the one nameless window on the X display.
     output_window() { xwininfo -root -children | awk '/^ +0x/ { print $1; exit }'; }
     sway_up() { compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*" >/dev/null && [[ -n $(output_window) ]]; }
@@ -91,25 +88,16 @@ print(r["width"], r["height"])'; }
         done <"$scratch/colours"
     }
     strobe_gone() { ! windows | grep -q "$strobe_name"; }
-    strobe_up() {
-        local step=$1
-        e2e_until 100 focused "$strobe_name" || fail "sway, $step: the strobe has no keyboard, '$(focused_name)' has"
-        windows | grep "$strobe_name" | grep -q '^1 1 ' || fail "sway, $step: the strobe is not full screen: $(windows)"
-        xdotool key --delay 30 h i d e
-        e2e_until 30 all_strobe || fail "sway, $step: not every pixel is strobe:" \
-            "$(sort -k2 -n -r "$scratch/colours" | head -5 | tr '\n' ' ')"
-        echo "sway, $step: the strobe covers the output and has the keyboard"
+    strobe_focused() {
+        focused "$strobe_name" && windows | grep "$strobe_name" | grep -q '^1 1 '
     }
-    main_back() {
-        local step=$1
-        e2e_until 50 strobe_gone || fail "sway, $step: the strobe stayed"
-        kill -0 "$pid" || fail "sway: the program ended"
-        e2e_until 50 focused "Lumivex Software" || fail "sway, $step: the keyboard went to '$(focused_name)'"
-        echo "sway, $step: the strobe closed, the main window has the keyboard"
-    }
+    main_focused() { focused "Lumivex Software"; }
+    focus_name() { echo "'$(focused_name)'"; }
+    where=sway
 
     WAYLAND_DISPLAY=$socket weston-terminal >/dev/null 2>&1 &
     other_pid=$!
+    helpers+=("$other_pid")
     other_up() { windows | awk -v p="$other_pid" '$3 == p' | grep -q .; }
     e2e_until 100 other_up || fail "sway: no other window"
     e2e_home 1 2
@@ -118,7 +106,7 @@ print(r["width"], r["height"])'; }
     pid=$!
     e2e_until 150 focused "Lumivex Software" || fail "sway: the main window has no keyboard: $(windows)"
     xdotool key --delay 100 Tab Tab Return
-    strobe_up "first start"
+    e2e_strobe_up "first start"
 
     swaymsg "[pid=$other_pid] focus" >/dev/null
     other_name=$(windows | awk -v p="$other_pid" '$3 == p { $1 = $2 = $3 = $4 = $5 = $6 = $7 = ""; print }' | sed 's/^ *//')
@@ -132,19 +120,19 @@ print(r["width"], r["height"])'; }
         [[ "$strobe_colours" != *" $("$build/tools/pixelsampler" --once $((x + w / 2)) $((y + h / 2))) "* ]]
     }
     e2e_until 50 shows "$other_pid" || fail "sway: the other window stays under the strobe"
-    for _ in 1 2 3 4 5; do focused "$other_name" || fail "sway: the strobe took the keyboard back"; sleep 0.1; done
+    e2e_stays 5 focused "$other_name" || fail "sway: the strobe took the keyboard back"
     echo "sway, other window: above the strobe, with the keyboard"
 
     swaymsg '[title="^Lumivex Software$"] focus' >/dev/null
     e2e_until 50 focused "Lumivex Software" || fail "sway: the main window did not get the keyboard"
     e2e_until 50 shows "$pid" "Lumivex Software" || fail "sway: the main window has the keyboard under the strobe"
     xdotool key Return
-    strobe_up "second start"
+    e2e_strobe_up "second start"
 
     xdotool key alt+shift+q
-    main_back "close key"
+    e2e_main_back "close key"
     xdotool key Return
-    strobe_up "start after close"
+    e2e_strobe_up "start after close"
 
     swaymsg output X11-1 mode 1280x800 >/dev/null
     grown() { [[ $(output_size) == "1280 800" ]] && all_strobe; }
@@ -153,7 +141,7 @@ print(r["width"], r["height"])'; }
     echo "sway, growth: the strobe covers the grown output"
 
     xdotool key Escape
-    main_back "Escape"
+    e2e_main_back "Escape"
     e2e_stop
     echo "Wayland end-to-end (sway): ok"
     exit 0
@@ -162,11 +150,9 @@ fi
 export XDG_RUNTIME_DIR=$scratch/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 socket=lumivex-$$
-weston_pid=""
-trap 'e2e_cleanup; [[ -n "$weston_pid" ]] && kill "$weston_pid" 2>/dev/null || true' EXIT
 weston --backend=x11-backend.so --use-pixman --width=1024 --height=768 --socket="$socket" \
     --debug --idle-time=0 >"$scratch/weston.log" 2>&1 &
-weston_pid=$!
+helpers+=($!)
 weston_up() { [[ -S $XDG_RUNTIME_DIR/$socket ]] && xdotool search --class weston >/dev/null; }
 e2e_until 150 weston_up || fail "weston did not start: $(tail -5 "$scratch/weston.log")"
 output=$(xdotool search --class weston | head -n1)
@@ -193,7 +179,7 @@ e2e_until 150 main_up || fail "no main window with app id $app_id: $(scene | gre
 
 # Every pixel of the output but weston's own pointer shows a strobe colour.
 all_strobe() {
-    local x1 y1 x2 y2
+    local x1 y1 x2 y2 area box
     read -r x1 y1 x2 y2 < <(layer 0xfffffffe | grep -m1 'position:' \
         | sed -E 's/.*\((-?[0-9]+), (-?[0-9]+)\) -> \((-?[0-9]+), (-?[0-9]+)\).*/\1 \2 \3 \4/')
     x1=$((x1 < 0 ? 0 : x1)) y1=$((y1 < 0 ? 0 : y1))
@@ -201,8 +187,8 @@ all_strobe() {
     : >"$scratch/colours"
     for area in "0 0 1024 $y1" "0 $y2 1024 $((768 - y2))" "0 $y1 $x1 $((y2 - y1))" \
                 "$x2 $y1 $((1024 - x2)) $((y2 - y1))"; do
-        set -- $area
-        (($3 > 0 && $4 > 0)) && "$build/tools/screengrab" --colours "$@" >>"$scratch/colours"
+        read -r -a box <<<"$area"
+        ((box[2] > 0 && box[3] > 0)) && "$build/tools/screengrab" --colours "${box[@]}" >>"$scratch/colours"
     done
     while read -r colour _; do
         [[ "$strobe_colours" == *" $colour "* ]] || return 1

@@ -87,46 +87,20 @@ stored() { wine_reg query "$key" /v "$1" | awk -v name="$1" '$1 == name { print 
 # Prints the number of steps, their median length and the extremes.
 check_run() {
     local samples=$1 pattern=$2 nominal=$3
-    awk -v pattern="$pattern" -v nominal="$nominal" -v lengths="$samples.lengths" '
-        BEGIN { n = split(pattern, want, " ") }
-        { t[NR] = $1 * 1000; c[NR] = $2 }
-        END {
-            if (NR < 12) { print "too few colour changes: " NR; exit 1 }
-            for (s = 1; s <= n; s++) { split(want[s], p, ":"); if (c[2] == p[1]) break }
-            if (s > n) { print "unexpected colour " c[2]; exit 1 }
-            bad = 0; steps = 0
-            for (i = 2; i < NR; i++) {
-                split(want[s], p, ":")
-                if (c[i] != p[1]) { print "change " i ": " c[i] " where " p[1] " was due"; exit 1 }
-                len = (t[i + 1] - t[i]) / p[2]
-                if (len < 0.7 * nominal || len > 1.3 * nominal) bad++
-                print len > lengths
-                steps++
-                s = s % n + 1
-            }
-            if (bad > steps / 5) { print bad " of " steps " steps far from nominal"; exit 1 }
-        }' "$samples" || return 1
+    check_steps "$samples" "$pattern" "$nominal" "$samples.lengths" || return 1
     sort -g "$samples.lengths" | awk '{ l[NR] = $1 }
         END { printf "%d steps, median %.2f ms, shortest %.2f ms, longest %.2f ms\n",
                      NR, l[int((NR + 1) / 2)], l[1], l[NR] }'
-}
-
-wait_for_colour() {
-    for _ in $(seq 100); do
-        local now
-        now=$("$sampler" --once "$cx" "$cy")
-        for colour in "$@"; do [[ "$now" == "$colour" ]] && return 0; done
-        sleep 0.1
-    done
-    fail "the screen never showed $*"
 }
 
 # --- First start: the window, the first entries stored as text. ---
 start
 [[ "$(xdotool getwindowname "$win")" == "Lumivex Software" ]] || fail "title"
 eval "$(xdotool getwindowgeometry --shell "$win")"
+# shellcheck disable=SC2153 # WIDTH and HEIGHT come from xdotool
 echo "main window ${WIDTH}x${HEIGHT} at $X,$Y"
 [[ "$WIDTH" == 536 && "$HEIGHT" == 192 ]] || fail "main window is ${WIDTH}x${HEIGHT}, not 536x192"
+# shellcheck disable=SC2016 # eval expands it at each try
 e2e_until 100 eval '[[ "$(stored Combo2)" == "REG_SZ 0" ]]' \
     || fail "first start stored Combo2 as '$(stored Combo2)'"
 [[ "$(stored Combo1)" == "REG_SZ 0" ]] || fail "first start stored Combo1 as '$(stored Combo1)'"
@@ -134,6 +108,7 @@ e2e_until 100 eval '[[ "$(stored Combo2)" == "REG_SZ 0" ]]' \
 # Random Colors and Fast: the style list has the focus.
 xdotool windowfocus --sync "$win"
 xdotool key --delay 100 End Tab End
+# shellcheck disable=SC2016 # eval expands it at each try
 e2e_until 100 eval '[[ "$(stored Combo1) $(stored Combo2)" == "REG_SZ 1 REG_SZ 2" ]]' \
     || fail "choices stored as '$(stored Combo1)' '$(stored Combo2)'"
 
@@ -211,9 +186,11 @@ e2e_until 100 skinned_frame || fail "the skin's frame colour is not on screen"
 # Over the push buttons the pointer is the cursor file's (32x32, hot spot 5,3).
 pointer() { "$tools/cursorgrab" | cut -d' ' -f1-3; }
 xdotool mousemove $((X + 268)) $((Y + 171))
+# shellcheck disable=SC2016 # eval expands it at each try
 e2e_until 50 eval '[[ "$(pointer)" == "32x32 hot 5,3" ]]' \
     || fail "over Start Strobing the pointer is $(pointer), not HAND-M.CUR"
 xdotool mousemove $((X + 3)) $((Y + 100))
+# shellcheck disable=SC2016 # eval expands it at each try
 e2e_until 50 eval '[[ "$(pointer)" != "32x32 hot 5,3" ]]' \
     || fail "over the window's background the pointer stayed HAND-M.CUR"
 stop

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Wine for the Windows tests. Source it, then call wine_env <build dir>: every
 # test run has a prefix of its own in the build folder (made by the wine_prefix
 # test, removed at the end of the run), its own home folder, no debug output,
@@ -8,6 +9,10 @@
 #   wine_stop                 ends every Wine process of the prefix
 #   winpath <unix path>       the same path as Windows programs see it (drive Z:)
 #   wine_reg <reg.exe args>   runs Wine's reg.exe, its output in plain text
+# and the waits of ../support/wait-lib.sh.
+
+# shellcheck source=../support/wait-lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/wait-lib.sh"
 
 wine=${WINE:-}
 if [[ -z "$wine" ]]; then
@@ -52,6 +57,7 @@ wine_env() {
     for name in $(compgen -e | grep '^QT_'); do
         export "WINE$name=${!name}"
     done
+    # shellcheck disable=SC2034 # exported by the loop above
     [[ -z "${QT_QPA_FONTDIR:-}" ]] || WINEQT_QPA_FONTDIR=$(winpath "$QT_QPA_FONTDIR")
     mkdir -p "$HOME/bin"
     # The occasional home page goes through Wine's browser launcher to the
@@ -72,14 +78,3 @@ wine_reg() { timeout 60 "$wine" reg "$@" 2> /dev/null | tr -d '\r'; }
 
 # The visible window titled exactly $1, if any.
 window_named() { xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n1; }
-
-# Waits up to $1 tenths of a second for the command after it to succeed.
-e2e_until() {
-    local tries=$1
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}

@@ -10,11 +10,8 @@ if [[ -z "${DISPLAY:-}" ]]; then
     exec xvfb-run -a -s "-screen 0 2560x800x24 -noreset" "$0" "$@"
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
-helpers=()
-trap 'e2e_cleanup; for p in "${helpers[@]}"; do kill "$p" 2>/dev/null || true; done' EXIT
 
-xrandr --setmonitor L 1280/340x800/212+0+0 screen >/dev/null
-xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
+e2e_two_monitors
 # A window mapped before openbox has started up is never managed; it runs
 # --startup once it is ready.
 openbox --sm-disable --startup "touch $scratch/wm-ready" >"$scratch/wm.log" 2>&1 &
@@ -37,11 +34,9 @@ xdotool key --delay 80 Tab Tab Return
 e2e_until 100 is_strobe || fail "no strobe"
 xdotool mousemove 1750 330 click 1
 e2e_until 50 focused "$(other)" || fail "the click on the other monitor did not focus its window"
-sleep 0.5
-focused "$(other)" || fail "the strobe took the keyboard back from the other monitor"
+e2e_stays 5 focused "$(other)" || fail "the strobe took the keyboard back from the other monitor"
 xdotool key Escape
-sleep 0.3
-is_strobe || fail "Escape in the other window closed the strobe"
+e2e_stays 3 is_strobe || fail "Escape in the other window closed the strobe"
 xdotool mousemove 640 400 click 1
 strobe_focused() { ! focused "$(other)" && ! focused "$win"; }
 e2e_until 50 strobe_focused || fail "a click on the strobe did not give it the keyboard"

@@ -30,13 +30,6 @@ fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
 desktop_entry=$(dirname "$0")/../../packaging/com.quarnel.Lumivex.desktop
 
-helpers=()
-stop_helpers() {
-    local helper
-    for helper in "${helpers[@]}"; do kill "$helper" 2>/dev/null || true; done
-}
-trap 'e2e_cleanup; stop_helpers' EXIT
-
 # The monitor: 1280x800 at the bottom left, so that the panel along the
 # screen's bottom edge is on it; later the whole screen.
 xrandr --setmonitor M 1280/338x800/212+0+200 screen >/dev/null
@@ -171,38 +164,14 @@ strobe_id() { xdotool search --onlyvisible --name '^Lumivex strobe light' | head
 strobe_gone() { [[ -z $(strobe_id) ]]; }
 focused() { [[ $(xdotool getwindowfocus) == "$1" ]]; }
 strobe_focused() { local id; id=$(strobe_id) && [[ -n $id ]] && focused "$id"; }
-# The condition after it holds for half a second: nothing takes it away.
-stays() { for _ in 1 2 3 4 5; do "$@" || return 1; sleep 0.1; done; }
-# Fails, keeping a picture of the monitor in $SHOT when that is set.
-fail_shown() {
-    [[ -z ${SHOT:-} ]] || "$build/tools/screengrab" "$SHOT"
-    fail "$@"
-}
-running() { kill -0 "$pid" 2>/dev/null || fail "$wm: the program ended"; }
+main_focused() { focused "$win"; }
 focus_name() { xdotool getwindowfocus getwindowname 2>/dev/null || xdotool getwindowfocus; }
-
-# Waits for the strobe over the whole monitor with the keyboard: H I D E,
-# which only the strobe understands, takes the hint out of the corner.
-strobe_up() {
-    local step=$1
-    e2e_until 100 strobe_focused || fail "$wm, $step: the strobe has no keyboard, $(focus_name) has"
-    xdotool key --delay 30 h i d e
-    e2e_until 30 all_strobe || fail_shown "$wm, $step: not every pixel of the monitor is strobe:" \
-        "$(sort -k2 -n -r "$scratch/colours" | head -5 | tr '\n' ' ')"
-    echo "$wm, $step: the strobe covers the monitor and has the keyboard"
-}
-main_back() {
-    local step=$1
-    e2e_until 50 strobe_gone || fail "$wm, $step: the strobe stayed"
-    running
-    e2e_until 50 focused "$win" || fail "$wm, $step: the keyboard went to $(focus_name), not the main window"
-    echo "$wm, $step: the strobe closed, the main window has the keyboard"
-}
+where=$wm
 
 # Style list, speed list, "Start Strobing": Return presses it.
 xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
 xdotool key --delay 80 Tab Tab Return
-strobe_up "first start"
+e2e_strobe_up "first start"
 
 if [[ $wm != none ]]; then
     # The middle of a window, wherever the window manager put it.
@@ -214,7 +183,7 @@ if [[ $wm != none ]]; then
     xdotool windowactivate "$other"
     e2e_until 50 focused "$other" || fail "$wm: the other window did not get the keyboard"
     e2e_until 50 shows "$other" || fail_shown "$wm: the other window stays under the strobe"
-    stays focused "$other" || fail "$wm: the strobe took the keyboard back, $(focus_name) has it"
+    e2e_stays 5 focused "$other" || fail "$wm: the strobe took the keyboard back, $(focus_name) has it"
     echo "$wm, other window: above the strobe, with the keyboard"
 
     # "Start Strobing" kept its focus in the main window.
@@ -222,7 +191,7 @@ if [[ $wm != none ]]; then
     e2e_until 50 focused "$win" || fail "$wm: the main window did not get the keyboard"
     e2e_until 50 shows "$win" || fail_shown "$wm: the main window has the keyboard under the strobe"
     xdotool key Return
-    strobe_up "second start"
+    e2e_strobe_up "second start"
 fi
 
 if [[ $desktops == yes ]]; then
@@ -237,7 +206,7 @@ if [[ $desktops == yes ]]; then
     e2e_until 50 focused "$win" || fail "$wm: the main window did not get the keyboard"
     xdotool key Return
     e2e_until 50 on_view || fail "$wm: Start left the strobe on another desktop"
-    strobe_up "start with the strobe on another desktop"
+    e2e_strobe_up "start with the strobe on another desktop"
 fi
 
 if [[ -n $close_key ]]; then
@@ -245,9 +214,9 @@ if [[ -n $close_key ]]; then
 else
     "$build/tools/xclose" "$(strobe_id)"
 fi
-main_back "close ${close_key:-request}"
+e2e_main_back "close ${close_key:-request}"
 xdotool key Return
-strobe_up "start after close"
+e2e_strobe_up "start after close"
 
 if [[ $follows_monitors == yes ]]; then
     xrandr --delmonitor M --setmonitor M 1600/423x1000/265+0+0 screen >/dev/null
@@ -262,6 +231,6 @@ fi
 # The pointer far from the main window.
 xdotool mousemove 1590 10
 xdotool key Escape
-main_back "Escape"
+e2e_main_back "Escape"
 e2e_stop
 echo "window manager end-to-end ($wm): ok"
