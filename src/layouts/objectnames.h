@@ -2,9 +2,10 @@
 
 #include <QLatin1String>
 
-// The object names of the windows and their controls. Skin files select them
-// ("#Combo1 { ... }"), so they keep the names skins were written against,
-// whatever the code calls the widgets.
+// The object names of the windows and their controls. Skin files and style
+// sheets select them ("#Combo1 { ... }"), and tools that walk the window tree
+// find them, so they keep the names skins were written against, whatever the
+// code calls the widgets.
 namespace layouts::objectName {
 
 // The main window and its controls.
