@@ -6,7 +6,7 @@
 //   settingsbench [MiB ...]           default: 1 50 200
 //   settingsbench --hold-lock FILE    holds FILE's lock until stdin closes
 #include "errors/messagebox.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 #include "shell/platform.h"
 #include "strobe/idleinhibitor.h"
 
@@ -89,8 +89,8 @@ qint64 startupMs(BenchPlatform &platform)
 {
     QElapsedTimer timer;
     timer.start();
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     return timer.elapsed();
 }
 
@@ -138,8 +138,8 @@ void measure(qint64 mebibytes, qint64 baseline)
     for (int i = 0; i < 3; ++i)
         startup = i ? qMin(startup, startupMs(platform)) : startupMs(platform);
 
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     auto *styles = form.findChild<QComboBox *>(QStringLiteral("Combo1"));
     qint64 free = 0;
     for (int i = 0; i < 4; ++i) {

@@ -34,7 +34,7 @@ Run measure(IntervalTimer::Source source, int intervalMs, int seconds)
     const double interval = intervalMs * 1e6;
     double start = 0;
     qint64 last = 0;
-    QObject::connect(&timer, &IntervalTimer::Timer, [&] {
+    QObject::connect(&timer, &IntervalTimer::ticked, [&] {
         const double now = static_cast<double>(monotonicNow().count());
         const auto n = static_cast<qint64>((now - start) / interval);
         run.lateMs.push_back((now - start - static_cast<double>(n) * interval) / 1e6);

@@ -26,7 +26,7 @@ void Guard::reportCurrent()
         description = QStringLiteral("Unexpected error");
     }
     ++m_failures;
-    ReportApplicationError(m_box, description, m_location, m_line);
+    reportApplicationError(m_box, description, m_location, m_line);
 }
 
 } // namespace errors

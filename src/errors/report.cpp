@@ -22,7 +22,7 @@ QString applicationErrorText(const QString &description, const QString &location
            + QStringLiteral("Please email screenshot of this message to ") + supportAddress();
 }
 
-void ReportApplicationError(MessageBox &box, const QString &description, const QString &location,
+void reportApplicationError(MessageBox &box, const QString &description, const QString &location,
                             quint16 line)
 {
     box.show(applicationErrorText(description, location, line),

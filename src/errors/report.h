@@ -18,7 +18,7 @@ QString applicationErrorText(const QString &description, const QString &location
 
 // Shows the "Application Error" box (warning icon, OK only) and returns once it
 // is dismissed.
-void ReportApplicationError(MessageBox &box, const QString &description, const QString &location,
+void reportApplicationError(MessageBox &box, const QString &description, const QString &location,
                             quint16 line);
 
 } // namespace errors

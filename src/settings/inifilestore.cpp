@@ -85,8 +85,8 @@ file::Contents IniFileStore::readKnown(const QString &path)
     return m_known;
 }
 
-QString IniFileStore::GetSetting(const QString &application, const QString &section,
-                                 const QString &key, const QString &defaultValue)
+QString IniFileStore::setting(const QString &application, const QString &section,
+                              const QString &key, const QString &defaultValue)
 {
     const QString path = location(application);
     const Contents contents = readKnown(path);
@@ -106,7 +106,7 @@ QString IniFileStore::GetSetting(const QString &application, const QString &sect
     return stored->text;
 }
 
-void IniFileStore::SaveSetting(const QString &application, const QString &section,
+void IniFileStore::saveSetting(const QString &application, const QString &section,
                                const QString &key, const QString &value)
 {
     const QString path = location(application);

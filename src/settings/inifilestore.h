@@ -18,9 +18,9 @@ public:
     // it is an absolute path, otherwise ~/.config.
     explicit IniFileStore(QString folder = {});
 
-    QString GetSetting(const QString &application, const QString &section, const QString &key,
-                       const QString &defaultValue) override;
-    void SaveSetting(const QString &application, const QString &section, const QString &key,
+    QString setting(const QString &application, const QString &section, const QString &key,
+                    const QString &defaultValue) override;
+    void saveSetting(const QString &application, const QString &section, const QString &key,
                      const QString &value) override;
 
     // The file that holds the store of application.

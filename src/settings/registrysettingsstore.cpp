@@ -62,8 +62,8 @@ QString RegistrySettingsStore::location(const QString &application, const QStrin
     return QStringLiteral("HKEY_CURRENT_USER\\") + subkey(application, section);
 }
 
-QString RegistrySettingsStore::GetSetting(const QString &application, const QString &section,
-                                          const QString &key, const QString &defaultValue)
+QString RegistrySettingsStore::setting(const QString &application, const QString &section,
+                                       const QString &key, const QString &defaultValue)
 {
     Key handle;
     const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, wide(subkey(application, section)), 0,
@@ -95,7 +95,7 @@ QString RegistrySettingsStore::GetSetting(const QString &application, const QStr
     return QString::fromWCharArray(data.data());
 }
 
-void RegistrySettingsStore::SaveSetting(const QString &application, const QString &section,
+void RegistrySettingsStore::saveSetting(const QString &application, const QString &section,
                                         const QString &key, const QString &value)
 {
     const auto fail = [&](LSTATUS status) {

@@ -16,9 +16,9 @@ class RegistrySettingsStore final : public SettingsStore
 public:
     explicit RegistrySettingsStore(QString root = QStringLiteral("Software"));
 
-    QString GetSetting(const QString &application, const QString &section, const QString &key,
-                       const QString &defaultValue) override;
-    void SaveSetting(const QString &application, const QString &section, const QString &key,
+    QString setting(const QString &application, const QString &section, const QString &key,
+                    const QString &defaultValue) override;
+    void saveSetting(const QString &application, const QString &section, const QString &key,
                      const QString &value) override;
 
     // The full name of the key that holds the section, for messages.

@@ -71,7 +71,7 @@ QString SaveQueue::get(const QString &application, const QString &section, const
                        const QString &defaultValue)
 {
     const QMutexLocker locker(&m_storeMutex);
-    return m_store.GetSetting(application, section, key, defaultValue);
+    return m_store.setting(application, section, key, defaultValue);
 }
 
 bool SaveQueue::finish(int timeoutMs)
@@ -91,7 +91,7 @@ void SaveQueue::saveNow(const Pending &pending)
 {
     try {
         const QMutexLocker locker(&m_storeMutex);
-        m_store.SaveSetting(pending.application, pending.section, pending.key, pending.value);
+        m_store.saveSetting(pending.application, pending.section, pending.key, pending.value);
     } catch (const errors::Failure &failure) {
         Q_EMIT failed(failure.description());
     }

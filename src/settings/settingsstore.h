@@ -22,13 +22,13 @@ public:
     // The stored text, or defaultValue when nothing is stored under the key.
     // Throws Unreadable when the store is there but cannot be read; it is then
     // left alone for the rest of the run.
-    virtual QString GetSetting(const QString &application, const QString &section,
-                               const QString &key, const QString &defaultValue)
+    virtual QString setting(const QString &application, const QString &section, const QString &key,
+                            const QString &defaultValue)
         = 0;
 
     // Stores value on disk before returning. Throws errors::Failure when the
     // store cannot be written; the value then lives on only in this process.
-    virtual void SaveSetting(const QString &application, const QString &section,
+    virtual void saveSetting(const QString &application, const QString &section,
                              const QString &key, const QString &value)
         = 0;
 };

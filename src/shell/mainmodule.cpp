@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 
-namespace Main {
+namespace shell {
 
 QString productName()
 {
@@ -24,9 +24,9 @@ QString applicationTitleFor(const QString &text)
     return title;
 }
 
-void SetApplicationTitle()
+void setApplicationTitle()
 {
     QCoreApplication::setApplicationName(applicationTitleFor(productName()));
 }
 
-} // namespace Main
+} // namespace shell

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace Main {
+namespace shell {
 
 // The product name: the main window's caption and the settings section.
 QString productName();
@@ -14,6 +14,6 @@ QString applicationTitleFor(const QString &text);
 
 // Sets the application title, which message boxes without a title of their own
 // carry, from the product name.
-void SetApplicationTitle();
+void setApplicationTitle();
 
-} // namespace Main
+} // namespace shell

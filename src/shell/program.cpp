@@ -2,7 +2,7 @@
 
 #include "shell/commandline.h"
 #include "shell/desktopplatform.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 #ifdef Q_OS_WIN
@@ -146,9 +146,9 @@ int runProgram(int argc, char *argv[])
     quitOnTerminationSignals(app.get());
 #endif
     DesktopPlatform platform;
-    Form1 form1(platform);
-    form1.Form_Load();
-    form1.showCentred();
+    MainWindow window(platform);
+    window.setUp();
+    window.showCentred();
     return QApplication::exec();
 }
 

@@ -88,16 +88,16 @@ void ApplySkin(QWidget &form, skin::Dispatch &skinFramework, const QString &prog
     skin::setBackColor(form, skin::ButtonFace);
     recolourControls(form, skin::ButtonFace);
 
-    skinFramework.Invoke(DispId::LoadSkin, CallKind::Method, {path, QString()});
+    skinFramework.invoke(DispId::LoadSkin, CallKind::Method, {path, QString()});
     const qint32 options
-        = skin::toInt32(skinFramework.Invoke(DispId::OptionFlags, CallKind::PropertyGet, {}));
-    skinFramework.Invoke(DispId::OptionFlags, CallKind::PropertyPut, {options | 1});
-    skinFramework.Invoke(DispId::FirstSwitch, CallKind::PropertyPut, {true});
-    skinFramework.Invoke(DispId::SecondSwitch, CallKind::PropertyPut, {true});
+        = skin::toInt32(skinFramework.invoke(DispId::OptionFlags, CallKind::PropertyGet, {}));
+    skinFramework.invoke(DispId::OptionFlags, CallKind::PropertyPut, {options | 1});
+    skinFramework.invoke(DispId::FirstSwitch, CallKind::PropertyPut, {true});
+    skinFramework.invoke(DispId::SecondSwitch, CallKind::PropertyPut, {true});
     // Native handles fit in 32 bits on the platforms we build for (X11 ids,
     // Windows HWNDs); the member takes a 32-bit integer.
     const auto handle = static_cast<qint32>(form.winId());
-    skinFramework.Invoke(DispId::ApplyWindow, CallKind::Method, {handle});
+    skinFramework.invoke(DispId::ApplyWindow, CallKind::Method, {handle});
 }
 
 } // namespace Globals

@@ -19,7 +19,7 @@ class Dispatch
 {
 public:
     virtual ~Dispatch() = default;
-    virtual Variant Invoke(qint32 dispId, CallKind kind, const QList<Variant> &args) = 0;
+    virtual Variant invoke(qint32 dispId, CallKind kind, const QList<Variant> &args) = 0;
 };
 
 // "text", "32-bit integer", "Boolean" or "nothing", for failure descriptions.

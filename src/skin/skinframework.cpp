@@ -14,7 +14,8 @@ namespace {
 [[noreturn]] void fail(qint32 dispId, const QString &reason)
 {
     throw errors::Failure(
-        QStringLiteral("SkinFramework1: member %1 %2").arg(QString::number(dispId), reason));
+        QStringLiteral("%1: member %2 %3")
+            .arg(QString(SkinFramework::kName), QString::number(dispId), reason));
 }
 
 void expectKind(qint32 dispId, CallKind kind, std::initializer_list<CallKind> allowed)
@@ -59,7 +60,7 @@ SkinFramework::SkinFramework(QObject *parent)
     : QObject(parent)
 {}
 
-Variant SkinFramework::Invoke(qint32 dispId, CallKind kind, const QList<Variant> &args)
+Variant SkinFramework::invoke(qint32 dispId, CallKind kind, const QList<Variant> &args)
 {
     switch (dispId) {
     case DispId::OptionFlags:

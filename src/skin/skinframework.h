@@ -2,6 +2,7 @@
 
 #include "skin/dispatch.h"
 
+#include <QLatin1String>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -26,7 +27,10 @@ public:
     explicit SkinFramework(QObject *parent = nullptr);
     Q_DISABLE_COPY_MOVE(SkinFramework)
 
-    Variant Invoke(qint32 dispId, CallKind kind, const QList<Variant> &args) override;
+    // Its object name in the main window, which its failure reports carry too.
+    static constexpr QLatin1String kName{"SkinFramework1"};
+
+    Variant invoke(qint32 dispId, CallKind kind, const QList<Variant> &args) override;
 
     bool hasSkin() const { return !m_sheet.isEmpty(); }
     const QString &styleSheet() const { return m_sheet; }

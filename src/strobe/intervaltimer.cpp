@@ -27,8 +27,8 @@ IntervalTimer::IntervalTimer(QObject *parent, Source source)
     if (source == Source::Best)
         m_kernelTimer = KernelTimer::create(this);
     if (m_kernelTimer) {
-        connect(m_kernelTimer, &KernelTimer::expired, this, &IntervalTimer::Timer);
-        connect(m_kernelTimer, &KernelTimer::stepsReached, this, &IntervalTimer::Stepped);
+        connect(m_kernelTimer, &KernelTimer::expired, this, &IntervalTimer::ticked);
+        connect(m_kernelTimer, &KernelTimer::stepsReached, this, &IntervalTimer::stepsWaiting);
     }
 }
 
@@ -118,7 +118,7 @@ void IntervalTimer::timerEvent(QTimerEvent *event)
         m_realigning = false;
     }
     if (due.tick)
-        Q_EMIT Timer();
+        Q_EMIT ticked();
 }
 
 } // namespace strobe

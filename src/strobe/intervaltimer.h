@@ -42,19 +42,21 @@ public:
     bool isArmed() const { return m_armed; }
     bool usesKernelTimer() const { return m_kernelTimer != nullptr; }
     // Runs stepper at every tick on a thread of the system timer's own, at
-    // real-time priority where the system allows, instead of Timer(): this
+    // real-time priority where the system allows, instead of ticked(): this
     // thread is not woken for a step unless it asked with reportAfter(). Null
-    // goes back to Timer() for every tick. False, and stepper dropped, where
+    // goes back to ticked() for every tick. False, and stepper dropped, where
     // the ticks do not come from such a thread.
     bool setStepper(std::unique_ptr<Stepper> stepper);
     // The steps made on that thread since the last call.
     quint64 takeSteps();
-    // Stepped() once ticks steps are waiting to be taken; 0 for never.
+    // stepsWaiting() once ticks steps are waiting to be taken; 0 for never.
     void reportAfter(quint64 ticks);
 
 Q_SIGNALS:
-    void Timer();
-    void Stepped();
+    // A tick was due and no stepper took it.
+    void ticked();
+    // The steps asked for with reportAfter() are waiting to be taken.
+    void stepsWaiting();
 
 protected:
     void timerEvent(QTimerEvent *event) override;

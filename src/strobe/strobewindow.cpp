@@ -1,6 +1,7 @@
 #include "strobe/strobewindow.h"
-#include "ui_form2.h"
+#include "ui_strobewindow.h"
 
+#include "layouts/objectnames.h"
 #include "layouts/screenreader.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/screenplacement.h"
@@ -16,13 +17,15 @@ namespace strobe {
 
 StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
-    , m_ui(std::make_unique<Ui::Form2>())
-    , m_timer1(new IntervalTimer(this))
+    , m_ui(std::make_unique<Ui::StrobeWindow>())
+    , m_stepTimer(new IntervalTimer(this))
     , m_onKeyDown(std::move(onKeyDown))
     , m_onClose(std::move(onClose))
 {
     m_ui->setupUi(this);
-    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    setObjectName(layouts::objectName::kStrobeWindow);
+    m_ui->hint->setObjectName(layouts::objectName::kHint);
+    m_stepTimer->setObjectName(layouts::objectName::kStepTimer);
     // What a screen reader says when the strobe takes the focus, and what
     // taskbars and window switchers list it as: the window shows no title
     // itself, but a nameless entry in a window list cannot be found.
@@ -34,7 +37,7 @@ StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
         QStringLiteral("The whole screen flashes until you press Escape to exit."));
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The hint keeps a box of its own so that it stays readable on every colour.
-    QLabel *label = m_ui->Label1;
+    QLabel *label = m_ui->hint;
     QPalette labelPalette = label->palette();
     labelPalette.setColor(QPalette::Window, labelPalette.color(QPalette::Button));
     labelPalette.setColor(QPalette::WindowText, labelPalette.color(QPalette::ButtonText));
@@ -48,9 +51,9 @@ StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
 
 StrobeWindow::~StrobeWindow() = default;
 
-QLabel *StrobeWindow::Label1() const
+QLabel *StrobeWindow::hint() const
 {
-    return m_ui->Label1;
+    return m_ui->hint;
 }
 
 void StrobeWindow::setColor(const QColor &color)
@@ -75,13 +78,13 @@ bool StrobeWindow::stepOnTimerThread(const QList<QColor> &colours, qsizetype nex
 {
     if (!m_filled)
         return false;
-    return m_timer1->setStepper(m_fill->stepper(colours, next));
+    return m_stepTimer->setStepper(m_fill->stepper(colours, next));
 }
 
 void StrobeWindow::detach()
 {
-    m_timer1->setEnabled(false);
-    m_timer1->setStepper(nullptr);
+    m_stepTimer->setEnabled(false);
+    m_stepTimer->setStepper(nullptr);
     m_onKeyDown = nullptr;
     m_onClose = nullptr;
 }

@@ -10,7 +10,7 @@ class QLabel;
 class QScreen;
 
 namespace Ui {
-class Form2;
+class StrobeWindow;
 }
 
 namespace strobe {
@@ -34,8 +34,8 @@ public:
     ~StrobeWindow() override;
     Q_DISABLE_COPY_MOVE(StrobeWindow)
 
-    QLabel *Label1() const;
-    IntervalTimer &Timer1() const { return *m_timer1; }
+    QLabel *hint() const;
+    IntervalTimer &stepTimer() const { return *m_stepTimer; }
 
     QColor color() const { return m_color; }
     // Shows color at once over the whole window but the hint.
@@ -63,8 +63,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    std::unique_ptr<Ui::Form2> m_ui;
-    IntervalTimer *m_timer1;
+    std::unique_ptr<Ui::StrobeWindow> m_ui;
+    IntervalTimer *m_stepTimer;
     KeyHandler m_onKeyDown;
     std::function<void()> m_onClose;
     QColor m_color;

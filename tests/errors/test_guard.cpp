@@ -55,7 +55,7 @@ void TestGuard::reportTextIsExact()
 void TestGuard::reportBoxIsAWarningWithOk()
 {
     FakeMessageBox box;
-    errors::ReportApplicationError(box, QStringLiteral("Overflow"), kLocation, 140);
+    errors::reportApplicationError(box, QStringLiteral("Overflow"), kLocation, 140);
     QCOMPARE(box.shown.size(), 1);
     QCOMPARE(box.shown[0].style, 48);
     QCOMPARE(box.shown[0].title, std::optional<QString>(QStringLiteral("Application Error")));

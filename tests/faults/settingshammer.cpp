@@ -24,7 +24,7 @@ int main(int argc, char *argv[])
         QElapsedTimer timer;
         timer.start();
         try {
-            store.SaveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"), key,
+            store.saveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"), key,
                               QString::number(i % 2));
         } catch (const errors::Failure &failure) {
             QTextStream(stderr) << failure.description() << '\n';

@@ -3,7 +3,7 @@
 #include "curfile.h"
 #include "fakeplatform.h"
 #include "faultsupport.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -231,8 +231,8 @@ void TestProgramFileFaults::startUpHoldsUp()
 
     const EmptyStdin stdinPipe;
     HangDetector hang({path, pipeImage}, stdinPipe.writer());
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     form.show();
     form.grab();
     QVERIFY2(!hang.finish(), "start-up waited on a pipe");
@@ -257,8 +257,8 @@ void TestProgramFileFaults::unreadableSkinIsThere()
             || !faults::writeBytes(path, "QWidget { color: red; }")
             || ::chmod(QFile::encodeName(path).constData(), 0) != 0)
             return QStringLiteral("cannot make the skin");
-        shell::Form1 form(platform);
-        form.Form_Load();
+        shell::MainWindow form(platform);
+        form.setUp();
         const QColor buttonFace = QApplication::palette().color(QPalette::Button);
         const auto *frame = form.findChild<QGroupBox *>(QStringLiteral("Frame3"));
         if (platform.box.reportedLines() != QList<int>{100})

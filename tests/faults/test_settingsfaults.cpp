@@ -6,7 +6,7 @@
 #include "fakeplatform.h"
 #include "faultsupport.h"
 #include "settings/initext.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -42,7 +42,7 @@ QByteArray hugeSettingsText(const QByteArray &tail, int mebibytes = 30)
     return data + tail;
 }
 
-void choose(shell::Form1 &form, const char *list, int index)
+void choose(shell::MainWindow &form, const char *list, int index)
 {
     form.findChild<QComboBox *>(QLatin1String(list))->setCurrentIndex(index);
 }
@@ -66,7 +66,7 @@ int modeOf(const QString &path)
                                                                    : -1;
 }
 
-// Form_Load must come back at once whatever sits at the settings path.
+// setUp must come back at once whatever sits at the settings path.
 // Backdates the file at path by seconds.
 bool setAge(const QString &path, int seconds)
 {
@@ -265,8 +265,8 @@ void TestSettingsFaults::storeFileKeptByteForByte()
         QVERIFY(writeBytes(file, content));
     const QByteArray before = identity(file);
 
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(style, speed));
     // Choices restored as they were stored are not written again.
     const bool holdsChoices = settings::ini::value(content, QStringLiteral("Lumivex Software"),
@@ -353,8 +353,8 @@ void TestSettingsFaults::notAFileAtThePath()
 
     // Neither read nor written: the lists start as with no file, and the first
     // save says once that choices are not kept.
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 0));
     choose(form, "Combo1", 1);
     choose(form, "Combo2", 2);
@@ -426,8 +426,8 @@ void TestSettingsFaults::locks()
     }
 
     // Each save waits a moment at most; one that cannot get the lock fails.
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     choose(form, "Combo2", 2);
     QCOMPARE(platform.box.shown.size(), saves ? 0 : 1);
     QCOMPARE(form.speedIndex(), 2);
@@ -450,8 +450,8 @@ void TestSettingsFaults::linksAndModes()
 
     // A link to a file is followed: the file it leads to is updated, the link stays.
     {
-        shell::Form1 form(platform);
-        form.Form_Load();
+        shell::MainWindow form(platform);
+        form.setUp();
         choose(form, "Combo1", 1);
         QCOMPARE(platform.box.shown.size(), 0);
     }
@@ -465,8 +465,8 @@ void TestSettingsFaults::linksAndModes()
     FakePlatform fresh;
     const QString folder = QFileInfo(fresh.settingsFile()).path();
     QVERIFY(QDir(folder).removeRecursively());
-    shell::Form1 form(fresh);
-    form.Form_Load();
+    shell::MainWindow form(fresh);
+    form.setUp();
     QCOMPARE(fresh.storedValue(QStringLiteral("Combo1")), QStringLiteral("0"));
     QCOMPARE(modeOf(fresh.settingsFile()), 0600);
     QCOMPARE(modeOf(folder), 0700);
@@ -510,8 +510,8 @@ void TestSettingsFaults::accessRulesKept()
     QVERIFY(runShell(setup.arg(file, QFileInfo(file).path())));
     const QByteArray before = accessRules(file);
 
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     choose(form, "Combo1", 0);
     QCOMPARE(platform.box.shown.size(), 0);
     QCOMPARE(platform.storedValue(QStringLiteral("Combo1")), QStringLiteral("0"));
@@ -528,8 +528,8 @@ void TestSettingsFaults::hardLinkKeepsOldVersion()
     const QString other = platform.scratch.filePath(QStringLiteral("other-name.conf"));
     QVERIFY(writeBytes(file, storedChoices(1, 2)));
     QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(other).constData()), 0);
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     choose(form, "Combo1", 0);
     QCOMPARE(platform.box.shown.size(), 0);
     QCOMPARE(readBytes(file), storedChoices(0, 2));
@@ -635,8 +635,8 @@ void TestSettingsFaults::rootFollowsOnlySafeLinks()
 
     // Neither read nor written: the lists start with their first entries,
     // and the first save says once that choices are not kept.
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 0));
     choose(form, "Combo1", 1);
     choose(form, "Combo2", 1);
@@ -667,8 +667,8 @@ void TestSettingsFaults::savesOffTheWindowThread()
     if (lockHeld)
         QVERIFY(held.tryLock(0));
     {
-        shell::Form1 form(platform);
-        form.Form_Load();
+        shell::MainWindow form(platform);
+        form.setUp();
         QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(0, 0));
         // Many choices, faster than the saves: the last of each list is kept.
         for (int i = 0; i < 30; ++i) {
@@ -706,8 +706,8 @@ void TestSettingsFaults::strayTemporaryFilesGo()
         QVERIFY(writeBytes(name, "[Lumivex%20Software]\n"));
     QVERIFY(setAge(old, 120));
     QVERIFY(setAge(users, 120));
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QVERIFY(!QFileInfo::exists(old));
     QVERIFY(QFileInfo::exists(fresh));
     QVERIFY(QFileInfo::exists(users));
@@ -748,8 +748,8 @@ void TestSettingsFaults::unreadableStore()
             QCOMPARE(::seteuid(0), 0);
     });
 
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     choose(form, "Combo1", 0);
     choose(form, "Combo2", 1);
 
@@ -833,8 +833,8 @@ void TestSettingsFaults::unwritableStore()
     const QStringList before = QDir(folder).entryList(QDir::Files | QDir::Hidden);
 
     {
-        shell::Form1 form(platform);
-        form.Form_Load();
+        shell::MainWindow form(platform);
+        form.setUp();
         QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), QPoint(style, speed));
         // Restoring what is stored writes nothing, so nothing can fail yet.
         const bool stored = content.startsWith("[Lumivex") && fault != Unwritable::FolderIsFile;

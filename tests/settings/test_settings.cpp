@@ -289,10 +289,10 @@ void TestSettings::typedValueIsATypeMismatch()
     file.close();
     settings::IniFileStore store(dir.path());
     QCOMPARE(
-        store.GetSetting(QStringLiteral("Quarnel"), kSection, QStringLiteral("Combo2"), QString()),
+        store.setting(QStringLiteral("Quarnel"), kSection, QStringLiteral("Combo2"), QString()),
         QStringLiteral("2"));
     try {
-        store.GetSetting(QStringLiteral("Quarnel"), kSection, QStringLiteral("Combo1"), QString());
+        store.setting(QStringLiteral("Quarnel"), kSection, QStringLiteral("Combo1"), QString());
         QFAIL("a list read as text");
     } catch (const errors::Failure &failure) {
         QCOMPARE(failure.description(), QStringLiteral("Type mismatch"));
@@ -303,7 +303,7 @@ void TestSettings::fileLayoutIsTheConventionalOne()
 {
     QTemporaryDir dir;
     settings::IniFileStore store(dir.path());
-    store.SaveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"),
+    store.saveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"),
                       QStringLiteral("Combo2"), settings::fromOptionIndex(-1));
     QFile file(dir.filePath(QStringLiteral("Quarnel.conf")));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -345,7 +345,7 @@ void TestSettings::saveThatCannotReachTheDiskFails()
     file.close();
     settings::IniFileStore store(blocked);
     try {
-        store.SaveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"),
+        store.saveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"),
                           QStringLiteral("Combo1"), QStringLiteral("1"));
         QFAIL("saved");
     } catch (const errors::Failure &failure) {
@@ -363,11 +363,11 @@ void TestSettings::saveQtCouldNotReadFails()
     file.write(text);
     file.close();
     settings::IniFileStore store(dir.path());
-    QCOMPARE(store.GetSetting(QStringLiteral("Quarnel"), kSection, QStringLiteral("Combo1"),
-                              QStringLiteral("absent")),
+    QCOMPARE(store.setting(QStringLiteral("Quarnel"), kSection, QStringLiteral("Combo1"),
+                           QStringLiteral("absent")),
              QStringLiteral("absent"));
     QVERIFY_THROWS_EXCEPTION(errors::Failure,
-                             store.SaveSetting(QStringLiteral("Quarnel"), kSection,
+                             store.saveSetting(QStringLiteral("Quarnel"), kSection,
                                                QStringLiteral("Combo1"), QStringLiteral("0")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), text);

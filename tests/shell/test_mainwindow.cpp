@@ -1,14 +1,17 @@
 #include "fakeplatform.h"
-#include "shell/form1.h"
-#include "strobe/form2.h"
+#include "shell/mainwindow.h"
+#include "strobe/strobe.h"
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,6 +29,8 @@ class TestMainWindow : public QObject
 private Q_SLOTS:
     void layoutMatchesTheDesign_data();
     void layoutMatchesTheDesign();
+    void objectNamesAreTheOnesSkinsSelect_data();
+    void objectNamesAreTheOnesSkinsSelect();
     void shownWindowLooksRightAndTabsInOrder();
     void choosingAnEntryStoresItAtOnce();
     void pointerFollowsTheMouse_data();
@@ -58,18 +63,53 @@ void TestMainWindow::layoutMatchesTheDesign()
     QFETCH(QRect, geometry);
     QFETCH(QString, parentName);
     FakePlatform platform;
-    shell::Form1 form(platform);
+    shell::MainWindow form(platform);
     auto *widget = form.findChild<QWidget *>(name);
     QVERIFY(widget);
     QCOMPARE(widget->geometry(), geometry);
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
 }
 
+void TestMainWindow::objectNamesAreTheOnesSkinsSelect_data()
+{
+    QTest::addColumn<bool>("strobe");
+    QTest::addColumn<QStringList>("names");
+    // Skin files select these ("#Combo1 { ... }"): every named object, in
+    // creation order; Qt's own (a list's style, "qt_..." parts) left out.
+    QTest::newRow("main window") << false
+                                 << QStringList{u"Form1"_s,       u"PushButton1"_s,   u"Frame3"_s,
+                                                u"Combo1"_s,      u"Frame4"_s,        u"Combo2"_s,
+                                                u"PushButton2"_s, u"SkinFramework1"_s};
+    QTest::newRow("strobe window") << true << QStringList{u"Form2"_s, u"Timer1"_s, u"Label1"_s};
+}
+
+void TestMainWindow::objectNamesAreTheOnesSkinsSelect()
+{
+    QFETCH(bool, strobe);
+    QFETCH(QStringList, names);
+    FakePlatform platform;
+    shell::MainWindow form(platform);
+    form.setUp();
+    QObject *window = &form;
+    if (strobe) {
+        form.startStrobe();
+        QVERIFY(form.strobe() && form.strobe()->window());
+        window = form.strobe()->window();
+    }
+    QStringList found{window->objectName()};
+    for (const QObject *object : window->findChildren<QObject *>()) {
+        const bool qtsOwn = object->inherits("QStyle") || object->objectName().startsWith(u"qt_");
+        if (!object->objectName().isEmpty() && !qtsOwn)
+            found.append(object->objectName());
+    }
+    QCOMPARE(found, names);
+}
+
 void TestMainWindow::shownWindowLooksRightAndTabsInOrder()
 {
     FakePlatform platform;
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     form.showCentred();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QCOMPARE(form.size(), QSize(536, 192));
@@ -98,8 +138,8 @@ void TestMainWindow::shownWindowLooksRightAndTabsInOrder()
 void TestMainWindow::choosingAnEntryStoresItAtOnce()
 {
     FakePlatform platform;
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     auto *style = child<QComboBox>(form, "Combo1");
     QTest::keyClick(style, Qt::Key_Down);
     QCOMPARE(style->currentText(), QStringLiteral("Random Colors"));
@@ -127,15 +167,14 @@ void TestMainWindow::pointerFollowsTheMouse()
     QFETCH(QString, over);
     QFETCH(int, after);
     FakePlatform platform;
-    shell::Form1 form(platform);
+    shell::MainWindow form(platform);
     form.setMousePointer(static_cast<qint16>(before));
-    const QMap<QString, void (shell::Form1::*)()> handlers{
-        {QStringLiteral("PushButton1"), &shell::Form1::PushButton1_MouseMove},
-        {QStringLiteral("PushButton2"), &shell::Form1::PushButton2_MouseMove},
-        {QStringLiteral("Frame3"), &shell::Form1::Frame3_MouseMove},
-        {QStringLiteral("Frame4"), &shell::Form1::Frame4_MouseMove},
-        {QStringLiteral("Form1"), &shell::Form1::Form_MouseMove}};
-    (form.*handlers.value(over))();
+    QWidget *widget = over == u"Form1" ? &form : form.findChild<QWidget *>(over);
+    QVERIFY(widget);
+    // A corner of the widget that none of its children covers.
+    QMouseEvent move(QEvent::MouseMove, QPointF(1, 1), widget->mapToGlobal(QPointF(1, 1)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
     QCOMPARE(int(form.mousePointer()), after);
     if (after == 11)
         QCOMPARE(form.cursor().shape(), Qt::WaitCursor);
@@ -144,8 +183,8 @@ void TestMainWindow::pointerFollowsTheMouse()
 void TestMainWindow::mouseMovesReachTheHandlers()
 {
     FakePlatform platform;
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     form.showCentred();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTest::mouseMove(&form, QPoint(40, 170));
@@ -157,8 +196,8 @@ void TestMainWindow::mouseMovesReachTheHandlers()
 void TestMainWindow::helpShowsTheInstruction()
 {
     FakePlatform platform;
-    shell::Form1 form(platform);
-    form.PushButton1_Click();
+    shell::MainWindow form(platform);
+    form.showHelp();
     QCOMPARE(platform.box.shown.size(), 1);
     const auto &help = platform.box.shown.first();
     QCOMPARE(help.prompt,
@@ -194,8 +233,8 @@ void TestMainWindow::enterPressesOnlyTheFocusedButton()
     QFETCH(bool, helpShown);
     QFETCH(bool, strobeShown);
     FakePlatform platform;
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     form.showCentred();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     for (const char *name : {"PushButton1", "PushButton2"}) {
@@ -208,7 +247,7 @@ void TestMainWindow::enterPressesOnlyTheFocusedButton()
         = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
     QTest::keyClick(target, Qt::Key(key), modifiers);
     QCOMPARE(platform.box.shown.size(), helpShown ? 1 : 0);
-    QCOMPARE(form.form2() && form.form2()->isLoaded(), strobeShown);
+    QCOMPARE(form.strobe() && form.strobe()->isLoaded(), strobeShown);
     // A held key repeats; that must not press the button again.
     if (helpShown) {
         QTest::simulateEvent(target, true, key, modifiers, QString(), true);
@@ -242,8 +281,8 @@ void TestMainWindow::screenReadersHearWhatEachControlIs()
     FakePlatform platform;
     platform.storeValue(QStringLiteral("Combo1"), QStringLiteral("1"));
     platform.storeValue(QStringLiteral("Combo2"), QStringLiteral("2"));
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QWidget *widget = name == u"Form1" ? &form : form.findChild<QWidget *>(name);
     QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
     QVERIFY(control);
@@ -265,7 +304,7 @@ void TestMainWindow::screenReadersHearWhatEachControlIs()
 void TestMainWindow::closingEndsTheProgram()
 {
     FakePlatform platform;
-    shell::Form1 form(platform);
+    shell::MainWindow form(platform);
     form.show();
     QVERIFY(form.close());
     QCOMPARE(platform.endCount, 1);

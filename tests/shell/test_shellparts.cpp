@@ -43,7 +43,7 @@ void TestShellParts::applicationTitle()
 {
     QFETCH(QString, name);
     QFETCH(QString, title);
-    QCOMPARE(Main::applicationTitleFor(name), title);
+    QCOMPARE(shell::applicationTitleFor(name), title);
 }
 
 void TestShellParts::seededRandomMatchesTheClassicSequence()

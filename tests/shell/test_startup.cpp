@@ -1,7 +1,7 @@
 #include "curfile.h"
 #include "fakeplatform.h"
-#include "shell/form1.h"
 #include "shell/homepage.h"
+#include "shell/mainwindow.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -54,8 +54,8 @@ void TestStartup::restoresStoredChoices()
     FakePlatform platform;
     platform.storeValue(QStringLiteral("Combo1"), stored.section(u',', 0, 0));
     platform.storeValue(QStringLiteral("Combo2"), stored.section(u',', 1));
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
 
     QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), selected);
     QCOMPARE(platform.box.reportedLines(), reports);
@@ -70,8 +70,8 @@ void TestStartup::firstStartUp()
     // No stored choices and no hand cursor beside the program: the first entries
     // are selected and written back, and nothing is reported.
     FakePlatform platform;
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QVERIFY(platform.box.shown.isEmpty());
     QVERIFY(!form.hasMouseIcon());
     const auto *style = form.findChild<QComboBox *>(QStringLiteral("Combo1"));
@@ -98,13 +98,13 @@ void TestStartup::handCursorKeepsItsHotSpot()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(makeCursorFile(32, QPoint(5, 7)));
     file.close();
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QVERIFY(platform.box.shown.isEmpty());
-    form.PushButton2_MouseMove();
+    form.pointerOverButton();
     QCOMPARE(form.cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(form.cursor().hotSpot(), QPoint(5, 7));
-    form.Frame3_MouseMove();
+    form.pointerOverBackground();
     QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
 }
 
@@ -129,8 +129,8 @@ void TestStartup::homePageOpensOnDrawOfSeven()
     FakePlatform platform;
     platform.random = random;
     platform.openFails = openFails;
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QCOMPARE(platform.opened, opens ? QList<QUrl>{shell::homePageAddress()} : QList<QUrl>{});
     QCOMPARE(platform.box.reportedLines(), reports);
     QCOMPARE(platform.box.shown.size(), reports.size());

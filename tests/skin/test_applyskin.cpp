@@ -1,6 +1,6 @@
 #include "errors/failure.h"
 #include "fakeplatform.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 #include "skin/applyskin.h"
 #include "skin/dispatch.h"
 
@@ -87,7 +87,7 @@ struct RecordingDispatch final : skin::Dispatch
         }
     };
 
-    Variant Invoke(qint32 dispId, CallKind kind, const QList<Variant> &args) override
+    Variant invoke(qint32 dispId, CallKind kind, const QList<Variant> &args) override
     {
         calls.append({dispId, kind, args});
         if (calls.size() - 1 == failAt)
@@ -151,7 +151,7 @@ void TestApplySkin::withoutSkinNothingHappens()
         QVERIFY(QDir().mkpath(skinFolder(platform)) && ::mkfifo(skin.constData(), 0644) == 0);
 #endif
 
-    shell::Form1 form(platform);
+    shell::MainWindow form(platform);
     RecordingDispatch component;
     Globals::ApplySkin(form, component, platform.folder);
     QVERIFY(component.calls.isEmpty());
@@ -166,8 +166,8 @@ void TestApplySkin::recolouredControls()
 {
     FakePlatform platform;
     writeSkin(platform);
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     auto *frame3 = form.findChild<QGroupBox *>(QStringLiteral("Frame3"));
     auto *frame4 = form.findChild<QGroupBox *>(QStringLiteral("Frame4"));
     auto *inner = new QGroupBox(frame3);
@@ -217,7 +217,7 @@ void TestApplySkin::sixCallsInOrder()
     QFETCH(qint32, written);
     FakePlatform platform;
     writeSkin(platform);
-    shell::Form1 form(platform);
+    shell::MainWindow form(platform);
     RecordingDispatch component;
     component.flags = read;
     Globals::ApplySkin(form, component, platform.folder);
@@ -247,11 +247,11 @@ void TestApplySkin::rejectedCallGivesOneReportAt100()
     QFETCH(int, failAt);
     FakePlatform platform;
     writeSkin(platform);
-    shell::Form1 form(platform);
+    shell::MainWindow form(platform);
     RecordingDispatch component;
     component.failAt = failAt;
     form.setSkinFramework(&component);
-    form.Form_Load();
+    form.setUp();
 
     QCOMPARE(component.calls.size(), failAt + 1);
     QCOMPARE(platform.box.shown.size(), 1);

@@ -65,7 +65,7 @@ QString TestSkinFramework::load(skin::SkinFramework &component, const QByteArray
     if (file.open(QIODevice::WriteOnly))
         file.write(bytes);
     file.close();
-    return failureOf([&] { component.Invoke(2, CallKind::Method, {path, QString()}); });
+    return failureOf([&] { component.invoke(2, CallKind::Method, {path, QString()}); });
 }
 
 void TestSkinFramework::rejectsCallsItDoesNotServe_data()
@@ -97,7 +97,7 @@ void TestSkinFramework::rejectsCallsItDoesNotServe()
     QFETCH(Args, args);
     QFETCH(QString, reason);
     skin::SkinFramework component;
-    const QString failure = failureOf([&] { component.Invoke(id, kind, args); });
+    const QString failure = failureOf([&] { component.invoke(id, kind, args); });
     QVERIFY2(failure.startsWith(QStringLiteral("SkinFramework1: member %1 ").arg(id))
                  && failure.contains(reason),
              qPrintable(failure));
@@ -110,7 +110,7 @@ void TestSkinFramework::appliesToTheWindowByHandle()
     window.setObjectName(QStringLiteral("skinned"));
     const auto handle = static_cast<qint32>(window.winId());
     const auto apply = [](skin::SkinFramework &component, qint32 id) {
-        return failureOf([&] { component.Invoke(3, CallKind::Method, {id}); });
+        return failureOf([&] { component.invoke(3, CallKind::Method, {id}); });
     };
     skin::SkinFramework component;
     QVERIFY(apply(component, handle).contains(QStringLiteral("no skin loaded")));

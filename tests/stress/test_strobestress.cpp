@@ -1,8 +1,8 @@
 #include "fakeplatform.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 #include "strobe/colorvalue.h"
-#include "strobe/form2.h"
 #include "strobe/intervaltimer.h"
+#include "strobe/strobe.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,7 +12,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-using strobe::Form2;
+using strobe::Strobe;
 
 namespace {
 
@@ -21,24 +21,27 @@ struct Program
 {
     Program()
     {
-        form1.Form_Load();
-        form1.showCentred();
+        window.setUp();
+        window.showCentred();
     }
-    QComboBox *list(const char *name) { return form1.findChild<QComboBox *>(QLatin1String(name)); }
-    Form2 &start()
+    QComboBox *list(const char *name)
     {
-        auto *button = form1.findChild<QPushButton *>(QStringLiteral("PushButton2"));
+        return window.findChild<QComboBox *>(QLatin1String(name));
+    }
+    Strobe &start()
+    {
+        auto *button = window.findChild<QPushButton *>(QStringLiteral("PushButton2"));
         QTest::mouseClick(button, Qt::LeftButton);
-        return *form1.form2();
+        return *window.strobe();
     }
 
     FakePlatform platform;
-    shell::Form1 form1{platform};
+    shell::MainWindow window{platform};
 };
 
-bool validHideState(const Form2 &form)
+bool validHideState(const Strobe &form)
 {
-    return form.HideActive() ? form.HideStep() >= 1 && form.HideStep() <= 3 : form.HideStep() == 0;
+    return form.hideActive() ? form.hideStep() >= 1 && form.hideStep() <= 3 : form.hideStep() == 0;
 }
 
 // Mostly the letters of H-I-D-E so that sequences get far, Escape now and
@@ -97,7 +100,7 @@ void TestStrobeStress::keyStorm()
     QFETCH(quint32, seed);
     QRandomGenerator random(seed);
     Program program;
-    Form2 *form = &program.start();
+    Strobe *form = &program.start();
     int escapes = 0;
 
     for (int i = 0; i < 4000; ++i) {
@@ -111,7 +114,7 @@ void TestStrobeStress::keyStorm()
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             form = &program.start();
         } else if (random.bounded(16) == 0) {
-            form->Timer1_Timer();
+            form->step();
         }
     }
     QVERIFY(escapes > 20);
@@ -125,7 +128,7 @@ void TestStrobeStress::keyStorm()
 void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
 {
     Program program;
-    const QRect geometry = program.form1.geometry();
+    const QRect geometry = program.window.geometry();
     const qsizetype widgetsBefore = QApplication::allWidgets().size();
 
     for (int round = 0; round < 500; ++round) {
@@ -133,13 +136,13 @@ void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
         program.list("Combo1")->setCurrentIndex(style);
         program.list("Combo2")->setCurrentIndex(round % 3);
         const QString stored = program.platform.storedValue(QStringLiteral("Combo2"));
-        Form2 &form = program.start();
+        Strobe &form = program.start();
         QCOMPARE(&program.start(), &form);
-        QCOMPARE(form.Timer1()->interval(), 200 - 50 * (round % 3));
-        form.Timer1_Timer();
-        QCOMPARE(form.BackColor(), style == 0 ? strobe::ColorValue::Black : 0x0000FF);
+        QCOMPARE(form.stepTimer()->interval(), 200 - 50 * (round % 3));
+        form.step();
+        QCOMPARE(form.backColor(), style == 0 ? strobe::ColorValue::Black : 0x0000FF);
 
-        QPointer<strobe::IntervalTimer> timer = form.Timer1();
+        QPointer<strobe::IntervalTimer> timer = form.stepTimer();
         QTest::keyClick(form.window(), Qt::Key_Escape);
         QVERIFY(!form.isLoaded());
         QVERIFY(timer.isNull() || !timer->isArmed());
@@ -152,8 +155,8 @@ void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
     QCOMPARE(program.platform.idle.releases, 500);
 
     QTRY_COMPARE(QApplication::allWidgets().size(), widgetsBefore);
-    QVERIFY(program.form1.isVisible() && program.form1.isEnabled());
-    QCOMPARE(program.form1.geometry(), geometry);
+    QVERIFY(program.window.isVisible() && program.window.isEnabled());
+    QCOMPARE(program.window.geometry(), geometry);
     QCOMPARE(program.platform.endCount, 0);
     QVERIFY(program.platform.box.shown.isEmpty());
 }
@@ -161,15 +164,15 @@ void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
 void TestStrobeStress::closingTheMainWindowEndsTheProgram()
 {
     Program program;
-    Form2 &form = program.start();
+    Strobe &form = program.start();
     QTest::keyClicks(form.window(), QStringLiteral("hIdE"));
-    QCOMPARE(form.Label1()->size(), QSize(0, 0));
+    QCOMPARE(form.hint()->size(), QSize(0, 0));
     QTest::keyClicks(form.window(), QStringLiteral("hid"));
     QPointer<QWidget> window = form.window();
-    QPointer<strobe::IntervalTimer> timer = form.Timer1();
+    QPointer<strobe::IntervalTimer> timer = form.stepTimer();
     QVERIFY(program.platform.idle.held);
 
-    program.form1.close();
+    program.window.close();
     QVERIFY(!form.isLoaded());
     QVERIFY(!program.platform.idle.held);
     QCOMPARE(program.platform.endCount, 1);

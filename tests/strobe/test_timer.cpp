@@ -148,7 +148,7 @@ void TestTimer::arming()
     IntervalTimer timer(nullptr, source);
     // Linux and Windows both have a timer of their own.
     QCOMPARE(timer.usesKernelTimer(), source == IntervalTimer::Source::Best);
-    QSignalSpy ticks(&timer, &IntervalTimer::Timer);
+    QSignalSpy ticks(&timer, &IntervalTimer::ticked);
     QVERIFY_THROWS_EXCEPTION(errors::Failure, timer.setInterval(-1));
     QCOMPARE(timer.interval(), 0);
     timer.setEnabled(true);
@@ -188,8 +188,8 @@ void TestTimer::stepsOnItsOwnThread()
     QCOMPARE(gone.load(), 1);
 
     IntervalTimer timer;
-    QSignalSpy ticks(&timer, &IntervalTimer::Timer);
-    QSignalSpy reports(&timer, &IntervalTimer::Stepped);
+    QSignalSpy ticks(&timer, &IntervalTimer::ticked);
+    QSignalSpy reports(&timer, &IntervalTimer::stepsWaiting);
     timer.setInterval(5);
     timer.setEnabled(true);
 #ifdef Q_OS_LINUX

@@ -26,22 +26,22 @@ QString FakePlatform::settingsFile() const
     return store.real.location(QStringLiteral("Quarnel"));
 }
 
-QString CountingStore::GetSetting(const QString &application, const QString &section,
-                                  const QString &key, const QString &defaultValue)
+QString CountingStore::setting(const QString &application, const QString &section,
+                               const QString &key, const QString &defaultValue)
 {
-    return real.GetSetting(application, section, key, defaultValue);
+    return real.setting(application, section, key, defaultValue);
 }
 
-void CountingStore::SaveSetting(const QString &application, const QString &section,
+void CountingStore::saveSetting(const QString &application, const QString &section,
                                 const QString &key, const QString &value)
 {
     ++saves;
-    real.SaveSetting(application, section, key, value);
+    real.saveSetting(application, section, key, value);
 }
 
 void FakePlatform::storeValue(const QString &key, const QString &value)
 {
-    store.real.SaveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"), key,
+    store.real.saveSetting(QStringLiteral("Quarnel"), QStringLiteral("Lumivex Software"), key,
                            value);
 }
 

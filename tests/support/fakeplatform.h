@@ -15,9 +15,9 @@ public:
     explicit CountingStore(const QString &folder)
         : real(folder)
     {}
-    QString GetSetting(const QString &application, const QString &section, const QString &key,
-                       const QString &defaultValue) override;
-    void SaveSetting(const QString &application, const QString &section, const QString &key,
+    QString setting(const QString &application, const QString &section, const QString &key,
+                    const QString &defaultValue) override;
+    void saveSetting(const QString &application, const QString &section, const QString &key,
                      const QString &value) override;
 
     settings::IniFileStore real;

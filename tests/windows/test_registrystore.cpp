@@ -5,7 +5,7 @@
 #include "fakemessagebox.h"
 #include "fakeplatform.h"
 #include "settings/registrysettingsstore.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 #include "shell/platform.h"
 
 #include <QComboBox>
@@ -212,15 +212,14 @@ void TestRegistryStore::reads()
     settings::RegistrySettingsStore store(scratch.root);
     QString read;
     try {
-        read = store.GetSetting(kApplication, kSection, QStringLiteral("Combo1"),
-                                QStringLiteral("default"));
+        read = store.setting(kApplication, kSection, QStringLiteral("Combo1"),
+                             QStringLiteral("default"));
     } catch (const errors::Failure &failure) {
         read = failure.description();
     }
     QCOMPARE(read, expected);
-    QCOMPARE(
-        store.GetSetting(kApplication, kSection, QStringLiteral("Combo2"), QStringLiteral("0")),
-        QStringLiteral("0"));
+    QCOMPARE(store.setting(kApplication, kSection, QStringLiteral("Combo2"), QStringLiteral("0")),
+             QStringLiteral("0"));
     // Reading changes nothing.
     QCOMPARE(scratch.get(QStringLiteral("Combo1")).first, type);
 }
@@ -245,10 +244,10 @@ void TestRegistryStore::saves()
         QVERIFY(scratch.makeSubkey(QStringLiteral("Combo1")));
     }
     settings::RegistrySettingsStore store(scratch.root);
-    store.SaveSetting(kApplication, kSection, QStringLiteral("Combo1"), QStringLiteral("-1"));
+    store.saveSetting(kApplication, kSection, QStringLiteral("Combo1"), QStringLiteral("-1"));
     const std::pair<DWORD, QByteArray> expected{REG_SZ, text(QStringLiteral("-1"))};
     QCOMPARE(scratch.get(QStringLiteral("Combo1")), expected);
-    QCOMPARE(store.GetSetting(kApplication, kSection, QStringLiteral("Combo1"), {}),
+    QCOMPARE(store.setting(kApplication, kSection, QStringLiteral("Combo1"), {}),
              QStringLiteral("-1"));
     // A subkey that shares the name stays.
     QCOMPARE(scratch.hasSubkey(QStringLiteral("Combo1")), type != kNothing);
@@ -273,15 +272,15 @@ void TestRegistryStore::lockedKey()
     settings::RegistrySettingsStore store(scratch.root);
     if (read.isNull()) {
         QVERIFY_THROWS_EXCEPTION(settings::Unreadable,
-                                 store.GetSetting(kApplication, kSection, QStringLiteral("Combo1"),
-                                                  QStringLiteral("default")));
+                                 store.setting(kApplication, kSection, QStringLiteral("Combo1"),
+                                               QStringLiteral("default")));
     } else {
-        QCOMPARE(store.GetSetting(kApplication, kSection, QStringLiteral("Combo1"),
-                                  QStringLiteral("default")),
+        QCOMPARE(store.setting(kApplication, kSection, QStringLiteral("Combo1"),
+                               QStringLiteral("default")),
                  read);
     }
     try {
-        store.SaveSetting(kApplication, kSection, QStringLiteral("Combo1"), QStringLiteral("0"));
+        store.saveSetting(kApplication, kSection, QStringLiteral("Combo1"), QStringLiteral("0"));
         QFAIL("the save went through");
     } catch (const errors::Failure &failure) {
         QVERIFY2(failure.description().startsWith(QStringLiteral("Cannot write the settings to "
@@ -328,8 +327,8 @@ void TestRegistryStore::mainWindow()
         QVERIFY(scratch.setAccess(access));
 
     RegistryPlatform platform(scratch.root);
-    shell::Form1 form(platform);
-    form.Form_Load();
+    shell::MainWindow form(platform);
+    form.setUp();
     QCOMPARE(QPoint(form.styleIndex(), form.speedIndex()), selected);
     QCOMPARE(platform.box.reportedLines(), reports);
     if (!reports.isEmpty())

@@ -19,51 +19,56 @@ class IntervalTimer;
 class OptionSource;
 class StrobeWindow;
 
-// The full-screen strobe window. The object and its state live for the whole
-// run; the on-screen window exists only while the strobe is loaded.
-class Form2 final : public QObject
+// The strobe: its colours, speed and hint, shown in a full-screen StrobeWindow.
+// The object and its state live for the whole run; the on-screen window
+// exists only while the strobe is loaded.
+class Strobe final : public QObject
 {
     Q_OBJECT
 
 public:
-    Form2(errors::MessageBox &box, const OptionSource &options, IdleInhibitor &idle,
-          QObject *parent = nullptr);
-    ~Form2() override;
-    Q_DISABLE_COPY_MOVE(Form2)
+    Strobe(errors::MessageBox &box, const OptionSource &options, IdleInhibitor &idle,
+           QObject *parent = nullptr);
+    ~Strobe() override;
+    Q_DISABLE_COPY_MOVE(Strobe)
 
-    // Loads the window if needed (running Form_Load), puts it over the whole
+    // Loads the window if needed (running applyOptions), puts it over the whole
     // of screen and makes it active. While loaded, only brings it forward.
-    void Show(QScreen *screen);
+    void show(QScreen *screen);
     // Destroys the on-screen window, if any, without running any handler.
     // Safe at any time.
-    void Unload();
+    void unload();
     bool isLoaded() const;
     // The window that has the keyboard back when the strobe closes, and whose
     // screen the strobe moves to when its own goes away.
     void setMainWindow(QWidget *window);
 
-    void Form_Load();
-    void Timer1_Timer();
-    // Runs Timer1_Timer as for that many ticks at once, in a bounded time.
+    // Takes the colours and the speed from the options and starts the timer.
+    void applyOptions();
+    // One tick: counts towards hiding the hint and shows the next colour.
+    void step();
+    // Runs step() as for that many ticks at once, in a bounded time.
     void catchUp(quint64 ticks);
-    // The ticks until Timer1_Timer hides the hint; 0 when it is hidden.
+    // The ticks until step() hides the hint; 0 when it is hidden.
     quint64 ticksUntilHint() const;
-    void Form_KeyDown(qint16 &keyCode, qint16 shift);
+    // Escape closes the strobe; H, I, D and E in turn shrink the hint away.
+    // Sets keyCode to VirtualKey::None for a key it used.
+    void handleKey(qint16 &keyCode, qint16 shift);
 
     // The state as of the last tick handled here: while the timer's thread
     // steps the colours, that is the last key, the hint or the closing.
-    const QList<qint32> &FlashColors() const { return m_flashColors; }
-    qint16 ColorIndex() const { return m_colorIndex; }
-    qint16 TickCount() const { return m_tickCount; }
-    bool HideActive() const { return m_hideActive; }
-    qint16 HideStep() const { return m_hideStep; }
+    const QList<qint32> &flashColors() const { return m_flashColors; }
+    qint16 colorIndex() const { return m_colorIndex; }
+    qint16 tickCount() const { return m_tickCount; }
+    bool hideActive() const { return m_hideActive; }
+    qint16 hideStep() const { return m_hideStep; }
 
     // The on-screen window and its controls while loaded, otherwise null.
     QWidget *window() const;
-    QLabel *Label1() const;
-    IntervalTimer *Timer1() const;
+    QLabel *hint() const;
+    IntervalTimer *stepTimer() const;
     // The window's background colour value (0x00BBGGRR or a system colour).
-    qint32 BackColor() const { return m_backColor; }
+    qint32 backColor() const { return m_backColor; }
 
 private:
     void load();
@@ -73,8 +78,8 @@ private:
     void setInterval(int milliseconds);
     bool idle() const { return !m_hideActive && m_hideStep == 0; }
     bool inState(qint16 step) const { return m_hideActive && m_hideStep == step; }
-    void shrinkLabelWidth();
-    void shrinkLabelHeight();
+    void shrinkHintWidth();
+    void shrinkHintHeight();
     void activateMainWindow();
     void stepOnTimerThread();
     // Brings the state here up to the steps made on the timer's thread.

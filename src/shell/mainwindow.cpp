@@ -1,5 +1,5 @@
-#include "shell/form1.h"
-#include "ui_form1.h"
+#include "shell/mainwindow.h"
+#include "ui_mainwindow.h"
 
 #include "errors/failure.h"
 #include "errors/guard.h"
@@ -7,10 +7,12 @@
 #include "errors/report.h"
 #include "layouts/applicationicon.h"
 #include "layouts/framestyle.h"
+#include "layouts/objectnames.h"
 #include "layouts/screenreader.h"
 #include "settings/optionindex.h"
 #include "settings/savequeue.h"
 #include "settings/settingsstore.h"
+#include "settings/storedchoices.h"
 #include "shell/cursorfile.h"
 #include "shell/globals.h"
 #include "shell/homepage.h"
@@ -18,7 +20,7 @@
 #include "shell/platform.h"
 #include "skin/applyskin.h"
 #include "skin/skinframework.h"
-#include "strobe/form2.h"
+#include "strobe/strobe.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -31,7 +33,41 @@ namespace shell {
 
 namespace {
 
-const QString kApplication = QStringLiteral("Quarnel");
+// Error reports name the window, the handler and the step's line as they
+// always have, so that a report reads the same from one version to the next.
+namespace report {
+
+constexpr char kWindow[] = "Form1";
+
+namespace setUp {
+constexpr char kHandler[] = "Form_Load";
+constexpr quint16 kApplySkin = 100;
+constexpr quint16 kFindPointerFile = 104;
+constexpr quint16 kLoadPointer = 106;
+constexpr quint16 kOpenHomePage = 108;
+// The caption, the window icon and the application title are one step in the
+// reports: a failure in any of them names the same line.
+constexpr quint16 kTitleAndIcon = 126;
+constexpr quint16 kAddClassicStyle = 128;
+constexpr quint16 kAddRandomStyle = 130;
+constexpr quint16 kAddSlowSpeed = 132;
+constexpr quint16 kAddMediumSpeed = 134;
+constexpr quint16 kAddFastSpeed = 136;
+constexpr quint16 kRestoreStyle = 138;
+constexpr quint16 kRestoreSpeed = 140;
+} // namespace setUp
+
+namespace showHelp {
+constexpr char kHandler[] = "PushButton1_Click";
+constexpr quint16 kShowHelp = 100;
+} // namespace showHelp
+
+namespace startStrobe {
+constexpr char kHandler[] = "PushButton2_Click";
+constexpr quint16 kShowStrobe = 100;
+} // namespace startStrobe
+
+} // namespace report
 
 QString helpText()
 {
@@ -43,11 +79,11 @@ QString helpText()
 
 } // namespace
 
-Form1::Form1(Platform &platform, QWidget *parent)
+MainWindow::MainWindow(Platform &platform, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                           | Qt::MSWindowsFixedSizeDialogHint)
-    , m_ui(std::make_unique<Ui::Form1>())
+    , m_ui(std::make_unique<Ui::MainWindow>())
     , m_platform(platform)
     , m_saves(std::make_unique<settings::SaveQueue>(platform.settingsStore(),
                                                     platform.savesInBackground()
@@ -55,6 +91,7 @@ Form1::Form1(Platform &platform, QWidget *parent)
                                                         : settings::SaveQueue::Mode::Immediate))
 {
     m_ui->setupUi(this);
+    nameForSkins();
     connect(m_saves.get(), &settings::SaveQueue::failed, this, [this](const QString &why) {
         tellStoreTroubleOnce(
             QStringLiteral("Your choice could not be saved.\r\n\r\n%1.\r\n\r\n"
@@ -64,87 +101,107 @@ Form1::Form1(Platform &platform, QWidget *parent)
     });
     describeForScreenReaders();
     setFixedSize(size());
-    for (QGroupBox *frame : {m_ui->Frame3, m_ui->Frame4})
+    for (QGroupBox *frame : {m_ui->styleFrame, m_ui->speedFrame})
         layouts::showOwnBackgroundInside(*frame);
     // Designer files hold whole point sizes only; the buttons use 11.25 pt.
-    for (QPushButton *button : {m_ui->PushButton1, m_ui->PushButton2}) {
+    for (QPushButton *button : {m_ui->helpButton, m_ui->startButton}) {
         QFont font = button->font();
         font.setPointSizeF(11.25);
         button->setFont(font);
     }
     auto *skinFramework = new skin::SkinFramework(this);
-    skinFramework->setObjectName(QStringLiteral("SkinFramework1"));
+    skinFramework->setObjectName(skin::SkinFramework::kName);
     m_skinFramework = skinFramework;
 
     setMouseTracking(true);
     for (QWidget *watched :
-         {static_cast<QWidget *>(this), static_cast<QWidget *>(m_ui->Frame3),
-          static_cast<QWidget *>(m_ui->Frame4), static_cast<QWidget *>(m_ui->PushButton1),
-          static_cast<QWidget *>(m_ui->PushButton2)})
+         {static_cast<QWidget *>(this), static_cast<QWidget *>(m_ui->styleFrame),
+          static_cast<QWidget *>(m_ui->speedFrame), static_cast<QWidget *>(m_ui->helpButton),
+          static_cast<QWidget *>(m_ui->startButton)})
         watched->installEventFilter(this);
 
-    // Code that changes a selection blocks these and raises Click itself.
-    connect(m_ui->Combo1, &QComboBox::currentIndexChanged, this, &Form1::Combo1_Click);
-    connect(m_ui->Combo2, &QComboBox::currentIndexChanged, this, &Form1::Combo2_Click);
-    connect(m_ui->Combo1, &QComboBox::editTextChanged, this, &Form1::Combo1_Change);
-    connect(m_ui->Combo2, &QComboBox::editTextChanged, this, &Form1::Combo2_Change);
-    connect(m_ui->PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
-    connect(m_ui->PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
-    m_ui->Combo1->setFocus();
+    // Code that changes a selection blocks these and saves the choice itself.
+    connect(m_ui->styleList, &QComboBox::currentIndexChanged, this, &MainWindow::saveStyle);
+    connect(m_ui->speedList, &QComboBox::currentIndexChanged, this, &MainWindow::saveSpeed);
+    connect(m_ui->styleList, &QComboBox::editTextChanged, this, &MainWindow::saveStyle);
+    connect(m_ui->speedList, &QComboBox::editTextChanged, this, &MainWindow::saveSpeed);
+    connect(m_ui->helpButton, &QPushButton::clicked, this, &MainWindow::showHelp);
+    connect(m_ui->startButton, &QPushButton::clicked, this, &MainWindow::startStrobe);
+    m_ui->styleList->setFocus();
 }
 
-void Form1::describeForScreenReaders()
+void MainWindow::nameForSkins()
+{
+    namespace name = layouts::objectName;
+    setObjectName(name::kMainWindow);
+    m_ui->helpButton->setObjectName(name::kHelpButton);
+    m_ui->styleFrame->setObjectName(name::kStyleFrame);
+    m_ui->styleList->setObjectName(name::kStyleList);
+    m_ui->speedFrame->setObjectName(name::kSpeedFrame);
+    m_ui->speedList->setObjectName(name::kSpeedList);
+    m_ui->startButton->setObjectName(name::kStartButton);
+}
+
+void MainWindow::describeForScreenReaders()
 {
     layouts::announceAsWindow(*this);
     layouts::announceList(
-        *m_ui->Combo1, m_ui->Frame3->title(),
+        *m_ui->styleList, m_ui->styleFrame->title(),
         QStringLiteral("The strobe's colours: Classic Strobe Light flashes black and white, "
                        "Random Colors cycles through six colours."));
     layouts::announceList(
-        *m_ui->Combo2, m_ui->Frame4->title(),
+        *m_ui->speedList, m_ui->speedFrame->title(),
         QStringLiteral("How fast the strobe changes colour: Slow, Medium or Fast."));
-    m_ui->PushButton1->setAccessibleDescription(
+    m_ui->helpButton->setAccessibleDescription(
         QStringLiteral("Tells how to stop the strobe and how to contact us."));
-    m_ui->PushButton2->setAccessibleDescription(
+    m_ui->startButton->setAccessibleDescription(
         QStringLiteral("Flashes the whole screen until you press Escape."));
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-bool Form1::finishSaving(int timeoutMs)
+bool MainWindow::finishSaving(int timeoutMs)
 {
     return m_saves->finish(timeoutMs);
 }
 
-QString Form1::programFile(const QString &name) const
+QString MainWindow::programFile(const QString &name) const
 {
     return Globals::ProgramPath(m_platform.programFolder(), name);
 }
 
-void Form1::Form_Load()
+void MainWindow::setUp()
 {
-    errors::Guard guard(m_platform.messageBox(), errors::handlerLocation("Form1", "Form_Load"));
-    guard.step(100,
+    namespace line = report::setUp;
+    errors::Guard guard(m_platform.messageBox(),
+                        errors::handlerLocation(report::kWindow, line::kHandler));
+    guard.step(line::kApplySkin,
                [&] { Globals::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
-    if (guard.test(
-            104, [&] { return Globals::FileExists(programFile(QStringLiteral("\\HAND-M.CUR"))); }))
-        guard.step(106, [&] { loadMouseIcon(); });
-    guard.step(108, [&] { openHomePageOccasionally(m_platform); });
-    guard.step(126, [&] { setWindowTitle(Main::productName()); });
-    guard.step(126, [&] { setWindowIcon(layouts::applicationIcon()); });
-    guard.step(126, [&] { Main::SetApplicationTitle(); });
-    guard.step(128, [&] { appendEntry(m_ui->Combo1, QStringLiteral("Classic Strobe Light")); });
-    guard.step(130, [&] { appendEntry(m_ui->Combo1, QStringLiteral("Random Colors")); });
-    guard.step(132, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Slow")); });
-    guard.step(134, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Medium")); });
-    guard.step(136, [&] { appendEntry(m_ui->Combo2, QStringLiteral("Fast")); });
-    guard.step(138,
-               [&] { restoreList(m_ui->Combo1, QStringLiteral("Combo1"), &Form1::Combo1_Click); });
-    guard.step(140,
-               [&] { restoreList(m_ui->Combo2, QStringLiteral("Combo2"), &Form1::Combo2_Click); });
+    if (guard.test(line::kFindPointerFile, [&] {
+            return Globals::FileExists(programFile(QStringLiteral("\\HAND-M.CUR")));
+        }))
+        guard.step(line::kLoadPointer, [&] { loadMouseIcon(); });
+    guard.step(line::kOpenHomePage, [&] { openHomePageOccasionally(m_platform); });
+    guard.step(line::kTitleAndIcon, [&] { setWindowTitle(productName()); });
+    guard.step(line::kTitleAndIcon, [&] { setWindowIcon(layouts::applicationIcon()); });
+    guard.step(line::kTitleAndIcon, [&] { setApplicationTitle(); });
+    guard.step(line::kAddClassicStyle,
+               [&] { appendEntry(m_ui->styleList, QStringLiteral("Classic Strobe Light")); });
+    guard.step(line::kAddRandomStyle,
+               [&] { appendEntry(m_ui->styleList, QStringLiteral("Random Colors")); });
+    guard.step(line::kAddSlowSpeed, [&] { appendEntry(m_ui->speedList, QStringLiteral("Slow")); });
+    guard.step(line::kAddMediumSpeed,
+               [&] { appendEntry(m_ui->speedList, QStringLiteral("Medium")); });
+    guard.step(line::kAddFastSpeed, [&] { appendEntry(m_ui->speedList, QStringLiteral("Fast")); });
+    guard.step(line::kRestoreStyle, [&] {
+        restoreList(m_ui->styleList, settings::stored::kStyleKey, &MainWindow::saveStyle);
+    });
+    guard.step(line::kRestoreSpeed, [&] {
+        restoreList(m_ui->speedList, settings::stored::kSpeedKey, &MainWindow::saveSpeed);
+    });
 }
 
-void Form1::showCentred()
+void MainWindow::showCentred()
 {
     centreFrame();
     // A window manager adds its frame only once the window is shown.
@@ -152,12 +209,12 @@ void Form1::showCentred()
     show();
     if (QWindow *window = windowHandle()) {
         m_pixelRatio = window->devicePixelRatio();
-        connect(window, &QWindow::screenChanged, this, &Form1::keepSizeOnScreen,
+        connect(window, &QWindow::screenChanged, this, &MainWindow::keepSizeOnScreen,
                 Qt::UniqueConnection);
     }
 }
 
-void Form1::keepSizeOnScreen()
+void MainWindow::keepSizeOnScreen()
 {
     // On X11 a window keeps its size in device pixels when it moves to a
     // monitor of another scale, which would cut the layout off or leave it in
@@ -169,7 +226,7 @@ void Form1::keepSizeOnScreen()
     window->resize(minimumSize());
 }
 
-void Form1::centreFrame()
+void MainWindow::centreFrame()
 {
     const QRect area = screen()->availableGeometry();
     const QSize frame = frameGeometry().size();
@@ -178,7 +235,7 @@ void Form1::centreFrame()
     move(topLeft);
 }
 
-void Form1::moveEvent(QMoveEvent *event)
+void MainWindow::moveEvent(QMoveEvent *event)
 {
     if (m_centringFrame && frameGeometry().size() != size()) {
         m_centringFrame = false;
@@ -187,14 +244,14 @@ void Form1::moveEvent(QMoveEvent *event)
     QWidget::moveEvent(event);
 }
 
-void Form1::loadMouseIcon()
+void MainWindow::loadMouseIcon()
 {
     m_mouseIcon.reset();
     m_mouseIcon = loadCursorFile(programFile(QStringLiteral("\\HAND-M.CUR")));
     applyPointer();
 }
 
-void Form1::appendEntry(QComboBox *list, const QString &text)
+void MainWindow::appendEntry(QComboBox *list, const QString &text)
 {
     // Qt selects the first entry added to an empty list; appending must leave
     // the selection, and the store, alone.
@@ -204,7 +261,7 @@ void Form1::appendEntry(QComboBox *list, const QString &text)
     list->setCurrentIndex(before);
 }
 
-void Form1::restoreList(QComboBox *list, const QString &key, void (Form1::*click)())
+void MainWindow::restoreList(QComboBox *list, const QString &key, void (MainWindow::*save)())
 {
     const qint16 index = settings::toOptionIndex(storedListIndex(key));
     const int before = list->currentIndex();
@@ -218,14 +275,14 @@ void Form1::restoreList(QComboBox *list, const QString &key, void (Form1::*click
         list->setCurrentIndex(index);
     }
     if (before != index)
-        (this->*click)();
+        (this->*save)();
 }
 
-QString Form1::storedListIndex(const QString &key)
+QString MainWindow::storedListIndex(const QString &key)
 {
     const QString absent = QStringLiteral("0");
     try {
-        return m_saves->get(kApplication, Main::productName(), key, absent);
+        return m_saves->get(settings::stored::kApplication, productName(), key, absent);
     } catch (const settings::Unreadable &failure) {
         tellStoreTroubleOnce(
             QStringLiteral("Your stored choices could not be read.\r\n\r\n%1.\r\n\r\n"
@@ -236,15 +293,15 @@ QString Form1::storedListIndex(const QString &key)
     }
 }
 
-void Form1::storeListIndex(const QComboBox *list, const QString &key)
+void MainWindow::storeListIndex(const QComboBox *list, const QString &key)
 {
     const QString value = settings::fromOptionIndex(static_cast<qint16>(list->currentIndex()));
-    m_saves->save(kApplication, Main::productName(), key, value);
+    m_saves->save(settings::stored::kApplication, productName(), key, value);
 }
 
 // The choices stay in effect for this run whatever the store does; say so
 // once rather than at every change.
-void Form1::tellStoreTroubleOnce(const QString &message)
+void MainWindow::tellStoreTroubleOnce(const QString &message)
 {
     if (m_storeTroubleShown)
         return;
@@ -253,33 +310,23 @@ void Form1::tellStoreTroubleOnce(const QString &message)
         message, errors::MsgBoxStyle::OkOnly | errors::MsgBoxStyle::Exclamation, std::nullopt);
 }
 
-void Form1::Combo1_Click()
+void MainWindow::saveStyle()
 {
-    storeListIndex(m_ui->Combo1, QStringLiteral("Combo1"));
+    storeListIndex(m_ui->styleList, settings::stored::kStyleKey);
 }
 
-void Form1::Combo1_Change()
+void MainWindow::saveSpeed()
 {
-    storeListIndex(m_ui->Combo1, QStringLiteral("Combo1"));
+    storeListIndex(m_ui->speedList, settings::stored::kSpeedKey);
 }
 
-void Form1::Combo2_Click()
-{
-    storeListIndex(m_ui->Combo2, QStringLiteral("Combo2"));
-}
-
-void Form1::Combo2_Change()
-{
-    storeListIndex(m_ui->Combo2, QStringLiteral("Combo2"));
-}
-
-void Form1::setMousePointer(qint16 kind)
+void MainWindow::setMousePointer(qint16 kind)
 {
     m_mousePointer = kind;
     applyPointer();
 }
 
-void Form1::applyPointer()
+void MainWindow::applyPointer()
 {
     if (m_mousePointer == MousePointer::Hourglass)
         setCursor(Qt::WaitCursor);
@@ -289,47 +336,22 @@ void Form1::applyPointer()
         unsetCursor();
 }
 
-void Form1::pointerOverBackground()
+void MainWindow::pointerOverBackground()
 {
     if (m_mousePointer != MousePointer::Hourglass)
         setMousePointer(MousePointer::Default);
 }
 
-void Form1::pointerOverButton()
+void MainWindow::pointerOverButton()
 {
     if (m_mousePointer != MousePointer::Hourglass)
         setMousePointer(MousePointer::Custom);
 }
 
-void Form1::Form_MouseMove()
-{
-    pointerOverBackground();
-}
-
-void Form1::Frame3_MouseMove()
-{
-    pointerOverBackground();
-}
-
-void Form1::Frame4_MouseMove()
-{
-    pointerOverBackground();
-}
-
-void Form1::PushButton1_MouseMove()
-{
-    pointerOverButton();
-}
-
-void Form1::PushButton2_MouseMove()
-{
-    pointerOverButton();
-}
-
-bool Form1::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress
-        && (watched == m_ui->PushButton1 || watched == m_ui->PushButton2))
+        && (watched == m_ui->helpButton || watched == m_ui->startButton))
         return pressedWithEnter(static_cast<QPushButton *>(watched),
                                 *static_cast<QKeyEvent *>(event));
     // A move that a child ignored travels on to its parents; each handler
@@ -337,21 +359,15 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::MouseMove
         && !static_cast<QWidget *>(watched)->childAt(
             static_cast<QMouseEvent *>(event)->position().toPoint())) {
-        if (watched == this)
-            Form_MouseMove();
-        else if (watched == m_ui->Frame3)
-            Frame3_MouseMove();
-        else if (watched == m_ui->Frame4)
-            Frame4_MouseMove();
-        else if (watched == m_ui->PushButton1)
-            PushButton1_MouseMove();
-        else if (watched == m_ui->PushButton2)
-            PushButton2_MouseMove();
+        if (watched == m_ui->helpButton || watched == m_ui->startButton)
+            pointerOverButton();
+        else
+            pointerOverBackground();
     }
     return QWidget::eventFilter(watched, event);
 }
 
-bool Form1::pressedWithEnter(QPushButton *button, const QKeyEvent &key)
+bool MainWindow::pressedWithEnter(QPushButton *button, const QKeyEvent &key)
 {
     // Qt leaves Enter to a dialog's default button; here it presses the button
     // that has the focus, as Space does, and no button is a default one.
@@ -362,50 +378,52 @@ bool Form1::pressedWithEnter(QPushButton *button, const QKeyEvent &key)
     return true;
 }
 
-void Form1::PushButton1_Click()
+void MainWindow::showHelp()
 {
+    namespace line = report::showHelp;
     errors::Guard guard(m_platform.messageBox(),
-                        errors::handlerLocation("Form1", "PushButton1_Click"));
-    guard.step(100, [&] {
+                        errors::handlerLocation(report::kWindow, line::kHandler));
+    guard.step(line::kShowHelp, [&] {
         m_platform.messageBox().show(helpText(), errors::MsgBoxStyle::OkOnly, std::nullopt);
     });
 }
 
-void Form1::PushButton2_Click()
+void MainWindow::startStrobe()
 {
+    namespace line = report::startStrobe;
     errors::Guard guard(m_platform.messageBox(),
-                        errors::handlerLocation("Form1", "PushButton2_Click"));
-    guard.step(100, [&] {
-        if (!m_form2) {
-            m_form2 = std::make_unique<strobe::Form2>(m_platform.messageBox(), *this,
-                                                      m_platform.idleInhibitor());
-            m_form2->setMainWindow(this);
+                        errors::handlerLocation(report::kWindow, line::kHandler));
+    guard.step(line::kShowStrobe, [&] {
+        if (!m_strobe) {
+            m_strobe = std::make_unique<strobe::Strobe>(m_platform.messageBox(), *this,
+                                                        m_platform.idleInhibitor());
+            m_strobe->setMainWindow(this);
         }
-        m_form2->Show(screen());
+        m_strobe->show(screen());
     });
 }
 
-void Form1::Form_Unload()
+void MainWindow::closeProgram()
 {
-    if (m_form2)
-        m_form2->Unload();
+    if (m_strobe)
+        m_strobe->unload();
     m_platform.endProgram();
 }
 
-void Form1::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
-    Form_Unload();
+    closeProgram();
     event->accept();
 }
 
-qint16 Form1::styleIndex() const
+qint16 MainWindow::styleIndex() const
 {
-    return static_cast<qint16>(m_ui->Combo1->currentIndex());
+    return static_cast<qint16>(m_ui->styleList->currentIndex());
 }
 
-qint16 Form1::speedIndex() const
+qint16 MainWindow::speedIndex() const
 {
-    return static_cast<qint16>(m_ui->Combo2->currentIndex());
+    return static_cast<qint16>(m_ui->speedList->currentIndex());
 }
 
 } // namespace shell

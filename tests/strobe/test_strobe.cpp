@@ -1,10 +1,10 @@
 #include "fakeidleinhibitor.h"
 #include "fakemessagebox.h"
 #include "strobe/colorvalue.h"
-#include "strobe/form2.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/optionsource.h"
 #include "strobe/stepper.h"
+#include "strobe/strobe.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -14,7 +14,7 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-using strobe::Form2;
+using strobe::Strobe;
 namespace ColorValue = strobe::ColorValue;
 
 namespace {
@@ -28,9 +28,9 @@ public:
     qint16 speed = 2;
 };
 
-qint16 press(Form2 &form, qint16 key)
+qint16 press(Strobe &form, qint16 key)
 {
-    form.Form_KeyDown(key, 0);
+    form.handleKey(key, 0);
     return key;
 }
 
@@ -40,7 +40,7 @@ qint16 keyCode(QChar key)
     return key == u's' ? 16 : key == u'?' ? 255 : qint16(key.unicode());
 }
 
-void typeKeys(Form2 &form, const QString &keys)
+void typeKeys(Strobe &form, const QString &keys)
 {
     for (QChar key : keys)
         press(form, keyCode(key));
@@ -63,7 +63,7 @@ QString failedLines(FakeMessageBox &box, const QString &event)
 
 Q_DECLARE_METATYPE(QList<qint32>)
 
-class TestForm2 final : public QObject
+class TestStrobe final : public QObject
 {
     Q_OBJECT
 
@@ -95,30 +95,30 @@ private:
     FakeMessageBox m_box;
     FakeOptions m_options;
     FakeIdleInhibitor m_idle;
-    std::unique_ptr<Form2> m_form;
+    std::unique_ptr<Strobe> m_strobe;
 };
 
-void TestForm2::init()
+void TestStrobe::init()
 {
     m_options = FakeOptions();
     m_idle = FakeIdleInhibitor();
-    m_form = std::make_unique<Form2>(m_box, m_options, m_idle);
+    m_strobe = std::make_unique<Strobe>(m_box, m_options, m_idle);
 }
 
-void TestForm2::cleanup()
+void TestStrobe::cleanup()
 {
-    m_form.reset();
+    m_strobe.reset();
     QVERIFY(m_box.shown.isEmpty());
 }
 
 // Shows the strobe and stops its real timer, so that the test alone ticks it.
-void TestForm2::showStrobe()
+void TestStrobe::showStrobe()
 {
-    m_form->Show(QGuiApplication::primaryScreen());
-    m_form->Timer1()->setEnabled(false);
+    m_strobe->show(QGuiApplication::primaryScreen());
+    m_strobe->stepTimer()->setEnabled(false);
 }
 
-void TestForm2::sequences_data()
+void TestStrobe::sequences_data()
 {
     QTest::addColumn<qint16>("style");
     QTest::addColumn<qint16>("speed");
@@ -136,7 +136,7 @@ void TestForm2::sequences_data()
     QTest::newRow("classic fast") << qint16(0) << qint16(2) << 100 << classic;
 }
 
-void TestForm2::sequences()
+void TestStrobe::sequences()
 {
     QFETCH(qint16, style);
     QFETCH(qint16, speed);
@@ -145,48 +145,48 @@ void TestForm2::sequences()
 
     m_options.style = style;
     m_options.speed = speed;
-    m_form->Show(QGuiApplication::primaryScreen());
-    QCOMPARE(m_form->Timer1()->interval(), interval);
-    QCOMPARE(m_form->Timer1()->isArmed(), interval != 0);
-    m_form->Timer1()->setEnabled(false);
+    m_strobe->show(QGuiApplication::primaryScreen());
+    QCOMPARE(m_strobe->stepTimer()->interval(), interval);
+    QCOMPARE(m_strobe->stepTimer()->isArmed(), interval != 0);
+    m_strobe->stepTimer()->setEnabled(false);
     // The step thread walks the sequence on its own, from the same start.
-    const QList<qint32> &flash = m_form->FlashColors();
-    strobe::ColourSteps<qint32> steps({flash.begin(), flash.end()}, m_form->ColorIndex());
+    const QList<qint32> &flash = m_strobe->flashColors();
+    strobe::ColourSteps<qint32> steps({flash.begin(), flash.end()}, m_strobe->colorIndex());
     for (qsizetype tick = 0; tick < colours.size(); ++tick) {
-        const qint32 before = m_form->BackColor();
+        const qint32 before = m_strobe->backColor();
         if (tick > 0)
-            m_form->Timer1_Timer();
-        QVERIFY2(m_form->BackColor() == colours[tick], qPrintable(QString::number(tick)));
+            m_strobe->step();
+        QVERIFY2(m_strobe->backColor() == colours[tick], qPrintable(QString::number(tick)));
         qint32 stepped = before;
         if (tick > 0 && steps.next(stepped))
-            QCOMPARE(stepped, m_form->BackColor());
+            QCOMPARE(stepped, m_strobe->backColor());
         else
-            QCOMPARE(m_form->BackColor(), before);
+            QCOMPARE(m_strobe->backColor(), before);
     }
 }
 
-void TestForm2::hintThroughTick45()
+void TestStrobe::hintThroughTick45()
 {
     for (int opening = 0; opening < 2; ++opening) {
         showStrobe();
-        QLabel *label = m_form->Label1();
+        QLabel *label = m_strobe->hint();
         QCOMPARE(label->text(), u"Press 'ESC' key to exit"_s);
         // The whole caption shows, whatever font stands in for the layout's.
         QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
         QCOMPARE(label->pos(), QPoint(0, 0));
         for (int tick = 1; tick <= 45; ++tick)
-            m_form->Timer1_Timer();
+            m_strobe->step();
         QVERIFY(label->isVisible());
-        m_form->Timer1_Timer();
+        m_strobe->step();
         QVERIFY(!label->isVisible());
-        m_form->Unload();
+        m_strobe->unload();
     }
 }
 
 // Steps made on the timer's own thread are taken here in one go, for the hint,
 // a key or the closing: the state must be that of as many single ticks, and
 // the hint's tick must be the one asked to be woken for.
-void TestForm2::catchUpMatchesTicks_data()
+void TestStrobe::catchUpMatchesTicks_data()
 {
     QTest::addColumn<qint16>("style");
     QTest::addColumn<int>("before"); // single ticks first
@@ -202,38 +202,38 @@ void TestForm2::catchUpMatchesTicks_data()
     }
 }
 
-void TestForm2::catchUpMatchesTicks()
+void TestStrobe::catchUpMatchesTicks()
 {
     QFETCH(qint16, style);
     QFETCH(int, before);
     QFETCH(int, ticks);
 
     m_options.style = style;
-    Form2 single(m_box, m_options, m_idle);
-    for (Form2 *form : {m_form.get(), &single}) {
-        form->Show(QGuiApplication::primaryScreen());
-        form->Timer1()->setEnabled(false);
+    Strobe single(m_box, m_options, m_idle);
+    for (Strobe *form : {m_strobe.get(), &single}) {
+        form->show(QGuiApplication::primaryScreen());
+        form->stepTimer()->setEnabled(false);
         for (int tick = 0; tick < before; ++tick)
-            form->Timer1_Timer();
+            form->step();
     }
     const quint64 untilHint = single.ticksUntilHint();
     for (int tick = 1; tick <= ticks; ++tick) {
-        single.Timer1_Timer();
+        single.step();
         if (quint64(tick) < untilHint)
-            QVERIFY(!single.Label1()->isHidden());
+            QVERIFY(!single.hint()->isHidden());
         else if (quint64(tick) == untilHint)
-            QVERIFY(single.Label1()->isHidden());
+            QVERIFY(single.hint()->isHidden());
     }
     QCOMPARE(untilHint == 0, before > 45);
-    m_form->catchUp(quint64(ticks));
-    QCOMPARE(m_form->ColorIndex(), single.ColorIndex());
-    QCOMPARE(m_form->TickCount(), single.TickCount());
-    QCOMPARE(m_form->BackColor(), single.BackColor());
-    QCOMPARE(m_form->Label1()->isHidden(), single.Label1()->isHidden());
-    QCOMPARE(m_form->ticksUntilHint(), single.ticksUntilHint());
+    m_strobe->catchUp(quint64(ticks));
+    QCOMPARE(m_strobe->colorIndex(), single.colorIndex());
+    QCOMPARE(m_strobe->tickCount(), single.tickCount());
+    QCOMPARE(m_strobe->backColor(), single.backColor());
+    QCOMPARE(m_strobe->hint()->isHidden(), single.hint()->isHidden());
+    QCOMPARE(m_strobe->ticksUntilHint(), single.ticksUntilHint());
 }
 
-void TestForm2::hideSequence_data()
+void TestStrobe::hideSequence_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("steps"); // after each key
@@ -251,7 +251,7 @@ void TestForm2::hideSequence_data()
     QTest::newRow("minimised") << u"HIDE"_s << u"1230"_s << true << false;
 }
 
-void TestForm2::hideSequence()
+void TestStrobe::hideSequence()
 {
     QFETCH(QString, keys);
     QFETCH(QString, steps);
@@ -260,97 +260,97 @@ void TestForm2::hideSequence()
 
     showStrobe();
     if (minimised)
-        m_form->window()->showMinimized();
-    const QSize before = m_form->Label1()->size();
+        m_strobe->window()->showMinimized();
+    const QSize before = m_strobe->hint()->size();
     QVERIFY(!before.isEmpty());
     for (qsizetype i = 0; i < keys.size(); ++i) {
-        const bool consumed = press(*m_form, keyCode(keys.at(i))) == 0;
+        const bool consumed = press(*m_strobe, keyCode(keys.at(i))) == 0;
         QCOMPARE(consumed, u"HIDE"_s.contains(keys.at(i)));
         const qint16 step = steps.at(i).digitValue();
-        QCOMPARE(m_form->HideStep(), step);
-        QCOMPARE(m_form->HideActive(), step != 0);
+        QCOMPARE(m_strobe->hideStep(), step);
+        QCOMPARE(m_strobe->hideActive(), step != 0);
     }
-    QCOMPARE(m_form->Label1()->size(), shrunk ? QSize(0, 0) : before);
-    QVERIFY(m_form->isLoaded());
+    QCOMPARE(m_strobe->hint()->size(), shrunk ? QSize(0, 0) : before);
+    QVERIFY(m_strobe->isLoaded());
 }
 
-void TestForm2::unloading()
+void TestStrobe::unloading()
 {
-    m_form->Unload();
+    m_strobe->unload();
     showStrobe();
-    QPointer<QWidget> window = m_form->window();
-    typeKeys(*m_form, u"HID"_s);
-    QCOMPARE(press(*m_form, 27), qint16(27));
-    QVERIFY(!m_form->isLoaded());
-    QCOMPARE(m_form->HideStep(), qint16(0));
+    QPointer<QWidget> window = m_strobe->window();
+    typeKeys(*m_strobe, u"HID"_s);
+    QCOMPARE(press(*m_strobe, 27), qint16(27));
+    QVERIFY(!m_strobe->isLoaded());
+    QCOMPARE(m_strobe->hideStep(), qint16(0));
     QTRY_VERIFY(window.isNull());
-    m_form->Timer1_Timer();
-    m_form->Unload();
+    m_strobe->step();
+    m_strobe->unload();
     // Closed by the window manager, then destroyed while loaded.
     showStrobe();
-    QVERIFY(!m_form->window()->close());
-    QVERIFY(!m_form->isLoaded());
-    m_form->Show(QGuiApplication::primaryScreen());
-    m_form.reset();
+    QVERIFY(!m_strobe->window()->close());
+    QVERIFY(!m_strobe->isLoaded());
+    m_strobe->show(QGuiApplication::primaryScreen());
+    m_strobe.reset();
 }
 
-void TestForm2::reopenStartsAtFirstColour()
+void TestStrobe::reopenStartsAtFirstColour()
 {
     showStrobe();
-    m_form->Timer1_Timer();
-    m_form->Timer1_Timer();
+    m_strobe->step();
+    m_strobe->step();
     // A second showing while open only brings the window forward, back in
     // full screen should a window manager have taken that away.
-    m_form->window()->showNormal();
-    m_form->Show(QGuiApplication::primaryScreen());
-    QCOMPARE(m_form->BackColor(), ColorValue::White);
-    QVERIFY(m_form->window()->isFullScreen());
-    m_form->Unload();
+    m_strobe->window()->showNormal();
+    m_strobe->show(QGuiApplication::primaryScreen());
+    QCOMPARE(m_strobe->backColor(), ColorValue::White);
+    QVERIFY(m_strobe->window()->isFullScreen());
+    m_strobe->unload();
 
     m_options.style = 1;
     m_options.speed = 0;
     showStrobe();
-    QCOMPARE(m_form->Timer1()->interval(), 200);
-    QCOMPARE(m_form->BackColor(), ColorValue::ButtonFace);
-    m_form->Timer1_Timer();
-    QCOMPARE(m_form->BackColor(), 0x0000FF);
+    QCOMPARE(m_strobe->stepTimer()->interval(), 200);
+    QCOMPARE(m_strobe->backColor(), ColorValue::ButtonFace);
+    m_strobe->step();
+    QCOMPARE(m_strobe->backColor(), 0x0000FF);
     // An unknown style keeps the sequence built before.
-    m_form->Unload();
+    m_strobe->unload();
     m_options.style = 5;
     showStrobe();
-    m_form->Timer1_Timer();
-    QCOMPARE(m_form->BackColor(), 0x0000FF);
+    m_strobe->step();
+    QCOMPARE(m_strobe->backColor(), 0x0000FF);
 }
 
-void TestForm2::idleHeldWhileShown_data()
+void TestStrobe::idleHeldWhileShown_data()
 {
     QTest::addColumn<QString>("close");
     for (const char *close : {"Escape", "window manager", "unload", "destroyed"})
         QTest::newRow(close) << QString::fromLatin1(close);
 }
 
-void TestForm2::idleHeldWhileShown()
+void TestStrobe::idleHeldWhileShown()
 {
     QFETCH(QString, close);
 
     for (int opening = 1; opening <= 2; ++opening) {
         showStrobe();
         QVERIFY(m_idle.held);
-        QCOMPARE(m_idle.window.data(), m_form->window());
+        QCOMPARE(m_idle.window.data(), m_strobe->window());
         // Bringing it forward holds nothing more.
-        m_form->Show(QGuiApplication::primaryScreen());
+        m_strobe->show(QGuiApplication::primaryScreen());
         QCOMPARE(m_idle.inhibits, opening);
         if (close == u"Escape")
-            press(*m_form, 27);
+            press(*m_strobe, 27);
         else if (close == u"window manager")
-            m_form->window()->close();
+            m_strobe->window()->close();
         else if (close == u"unload")
-            m_form->Unload();
+            m_strobe->unload();
         else
-            m_form.reset();
+            m_strobe.reset();
         QVERIFY(!m_idle.held);
         QCOMPARE(m_idle.releases, opening);
-        if (!m_form)
+        if (!m_strobe)
             break;
     }
     // Held on a window on screen, let go before it left the screen.
@@ -358,11 +358,11 @@ void TestForm2::idleHeldWhileShown()
     QVERIFY(m_idle.shownAtRelease);
 }
 
-void TestForm2::coversTheScreen()
+void TestStrobe::coversTheScreen()
 {
     m_options.style = 1;
     showStrobe();
-    QWidget *window = m_form->window();
+    QWidget *window = m_strobe->window();
     // An ordinary window for the window manager, listed by a name that says
     // how to leave it.
     QCOMPARE(window->windowFlags(), Qt::Window | Qt::FramelessWindowHint);
@@ -375,13 +375,13 @@ void TestForm2::coversTheScreen()
     QVERIFY(announced->text(QAccessible::Name).contains(u"press Escape to exit"_s));
     QVERIFY(announced->text(QAccessible::Description).contains(u"Escape"_s));
     QTRY_VERIFY(window->isActiveWindow());
-    m_form->Timer1_Timer();
+    m_strobe->step();
     const QImage image = window->grab().toImage();
     QCOMPARE(image.pixelColor(image.rect().center()), QColor(Qt::red));
     QCOMPARE(image.pixelColor(image.rect().bottomRight()), QColor(Qt::red));
 }
 
-void TestForm2::waysOutGiveTheKeyboardBack_data()
+void TestStrobe::waysOutGiveTheKeyboardBack_data()
 {
     QTest::addColumn<bool>("escape");
     QTest::newRow("Escape") << true;
@@ -390,16 +390,16 @@ void TestForm2::waysOutGiveTheKeyboardBack_data()
 
 // Whichever way the strobe goes, the main window has the keyboard again, even
 // when something else had it in between.
-void TestForm2::waysOutGiveTheKeyboardBack()
+void TestStrobe::waysOutGiveTheKeyboardBack()
 {
     QFETCH(bool, escape);
     QWidget mainWindow;
     QWidget other;
     mainWindow.show();
     other.show();
-    m_form->setMainWindow(&mainWindow);
+    m_strobe->setMainWindow(&mainWindow);
     showStrobe();
-    QPointer<QWidget> window = m_form->window();
+    QPointer<QWidget> window = m_strobe->window();
     QTRY_VERIFY(window->isActiveWindow());
     other.activateWindow();
     QTRY_VERIFY(other.isActiveWindow());
@@ -409,30 +409,30 @@ void TestForm2::waysOutGiveTheKeyboardBack()
     window->activateWindow();
     QTRY_VERIFY(window->isActiveWindow());
     if (escape)
-        press(*m_form, 27);
+        press(*m_strobe, 27);
     else
         QVERIFY(!window->close());
-    QVERIFY(!m_form->isLoaded());
+    QVERIFY(!m_strobe->isLoaded());
     QTRY_VERIFY(mainWindow.isActiveWindow());
     QTRY_VERIFY(window.isNull());
 }
 
 // Without an on-screen window every step that needs it fails and is reported;
 // the others still run, and H-I-D-E still ends idle with the key consumed.
-void TestForm2::failuresAreReportedAndCarryOn()
+void TestStrobe::failuresAreReportedAndCarryOn()
 {
     m_options.speed = 1;
-    m_form->Form_Load();
+    m_strobe->applyOptions();
     QCOMPARE(failedLines(m_box, u"Form_Load"_s), u"100 110 136 142"_s);
-    QCOMPARE(m_form->FlashColors(), (QList<qint32>{ColorValue::Black, ColorValue::White}));
-    typeKeys(*m_form, u"HID"_s);
+    QCOMPARE(m_strobe->flashColors(), (QList<qint32>{ColorValue::Black, ColorValue::White}));
+    typeKeys(*m_strobe, u"HID"_s);
     QVERIFY(m_box.shown.isEmpty());
-    QCOMPARE(press(*m_form, 69), qint16(0));
+    QCOMPARE(press(*m_strobe, 69), qint16(0));
     QCOMPARE(failedLines(m_box, u"Form_KeyDown"_s), u"156 158 160 162"_s);
-    QCOMPARE(m_form->HideStep(), qint16(0));
+    QCOMPARE(m_strobe->hideStep(), qint16(0));
 }
 
-void TestForm2::warningGivesTheRates_data()
+void TestStrobe::warningGivesTheRates_data()
 {
     QTest::addColumn<QString>("path");
     QTest::newRow("README") << QStringLiteral(LUMIVEX_README);
@@ -441,7 +441,7 @@ void TestForm2::warningGivesTheRates_data()
 
 // The photosensitivity warnings state the rates the strobe really shows: for
 // Classic Strobe Light the changes to white, for Random Colors every change.
-void TestForm2::warningGivesTheRates()
+void TestStrobe::warningGivesTheRates()
 {
     QFETCH(QString, path);
     QFile file(path);
@@ -454,18 +454,18 @@ void TestForm2::warningGivesTheRates()
             m_options.style = style;
             m_options.speed = speed;
             showStrobe();
-            const int interval = m_form->Timer1()->interval();
+            const int interval = m_strobe->stepTimer()->interval();
             // Whole cycles of both styles (3 and 7 steps), after the first step.
             constexpr int kSteps = 42;
-            m_form->Timer1_Timer();
+            m_strobe->step();
             int changes = 0;
             for (int step = 0; step < kSteps; ++step) {
-                const qint32 before = m_form->BackColor();
-                m_form->Timer1_Timer();
-                const qint32 now = m_form->BackColor();
+                const qint32 before = m_strobe->backColor();
+                m_strobe->step();
+                const qint32 now = m_strobe->backColor();
                 changes += now != before && (style == 1 || now == ColorValue::White);
             }
-            m_form->Unload();
+            m_strobe->unload();
             const double perSecond = changes * 1000.0 / (kSteps * interval);
             rates[style] << QString::number(perSecond, 'f', style == 0 ? 2 : 1);
         }
@@ -481,5 +481,5 @@ void TestForm2::warningGivesTheRates()
     QVERIFY2(text.contains(random), qPrintable(random));
 }
 
-QTEST_MAIN(TestForm2)
-#include "test_form2.moc"
+QTEST_MAIN(TestStrobe)
+#include "test_strobe.moc"

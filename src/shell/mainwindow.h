@@ -12,7 +12,7 @@ class QKeyEvent;
 class QPushButton;
 
 namespace Ui {
-class Form1;
+class MainWindow;
 }
 namespace settings {
 class SaveQueue;
@@ -21,7 +21,7 @@ namespace skin {
 class Dispatch;
 }
 namespace strobe {
-class Form2;
+class Strobe;
 }
 
 namespace shell {
@@ -36,35 +36,33 @@ constexpr qint16 Custom = 99;
 } // namespace MousePointer
 
 // The main window: start-up, the two option lists and the two push buttons.
-class Form1 final
+class MainWindow final
     : public QWidget
     , public strobe::OptionSource
 {
     Q_OBJECT
 
 public:
-    explicit Form1(Platform &platform, QWidget *parent = nullptr);
-    ~Form1() override;
-    Q_DISABLE_COPY_MOVE(Form1)
+    explicit MainWindow(Platform &platform, QWidget *parent = nullptr);
+    ~MainWindow() override;
+    Q_DISABLE_COPY_MOVE(MainWindow)
 
     // The start-up sequence; runs once, before the window is shown.
-    void Form_Load();
+    void setUp();
     // Shows the window centred on its screen's free area, its window manager's
     // frame included.
     void showCentred();
 
-    void Combo1_Click();
-    void Combo1_Change();
-    void Combo2_Click();
-    void Combo2_Change();
-    void Form_MouseMove();
-    void Frame3_MouseMove();
-    void Frame4_MouseMove();
-    void PushButton1_MouseMove();
-    void PushButton2_MouseMove();
-    void PushButton1_Click();
-    void PushButton2_Click();
-    void Form_Unload();
+    // Stores the chosen entry of the style or of the speed list.
+    void saveStyle();
+    void saveSpeed();
+    // The pointer over the window, a frame or a push button.
+    void pointerOverBackground();
+    void pointerOverButton();
+    void showHelp();
+    void startStrobe();
+    // Closes the strobe, if any, and ends the program.
+    void closeProgram();
 
     qint16 mousePointer() const { return m_mousePointer; }
     void setMousePointer(qint16 kind);
@@ -73,13 +71,13 @@ public:
     qint16 styleIndex() const override;
     qint16 speedIndex() const override;
 
-    // The strobe window, once it has been used.
-    strobe::Form2 *form2() const { return m_form2.get(); }
+    // The strobe, once it has been started.
+    strobe::Strobe *strobe() const { return m_strobe.get(); }
 
     // Waits until the choices made are saved, at most timeoutMs.
     bool finishSaving(int timeoutMs);
 
-    // Replaces the skin component before Form_Load, for tests.
+    // Replaces the skin component before setUp, for tests.
     void setSkinFramework(skin::Dispatch *component) { m_skinFramework = component; }
 
 protected:
@@ -88,6 +86,7 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
+    void nameForSkins();
     void describeForScreenReaders();
     void centreFrame();
     void keepSizeOnScreen();
@@ -95,19 +94,17 @@ private:
     QString programFile(const QString &name) const;
     void loadMouseIcon();
     void appendEntry(QComboBox *list, const QString &text);
-    void restoreList(QComboBox *list, const QString &key, void (Form1::*click)());
+    void restoreList(QComboBox *list, const QString &key, void (MainWindow::*save)());
     QString storedListIndex(const QString &key);
     void storeListIndex(const QComboBox *list, const QString &key);
     void tellStoreTroubleOnce(const QString &message);
-    void pointerOverButton();
-    void pointerOverBackground();
     void applyPointer();
 
-    std::unique_ptr<Ui::Form1> m_ui;
+    std::unique_ptr<Ui::MainWindow> m_ui;
     Platform &m_platform;
     std::unique_ptr<settings::SaveQueue> m_saves;
     skin::Dispatch *m_skinFramework = nullptr;
-    std::unique_ptr<strobe::Form2> m_form2;
+    std::unique_ptr<strobe::Strobe> m_strobe;
     std::optional<QCursor> m_mouseIcon;
     qint16 m_mousePointer = MousePointer::Default;
     bool m_storeTroubleShown = false;
