@@ -76,9 +76,9 @@ void Form2::Show(QScreen *screen)
 void Form2::load()
 {
     m_window = new StrobeWindow(
-        [this](qint16 &keyCode, qint16 shift) {
+        [this](qint16 &keyCode) {
             followSteps();
-            Form_KeyDown(keyCode, shift);
+            Form_KeyDown(keyCode);
         },
         [this] { Unload(); });
     connect(&m_window->Timer1(), &IntervalTimer::Timer, this, &Form2::Timer1_Timer);
@@ -274,7 +274,7 @@ void Form2::shrinkLabelHeight()
     label->resize(label->width(), 0);
 }
 
-void Form2::Form_KeyDown(qint16 &keyCode, qint16 /*shift*/)
+void Form2::Form_KeyDown(qint16 &keyCode)
 {
     errors::Guard guard(m_box, errors::handlerLocation("Form2", "Form_KeyDown"));
     if (guard.test(100, [&] { return !isHideKey(keyCode); })) {

@@ -48,7 +48,7 @@ public:
     void catchUp(quint64 ticks);
     // The ticks until Timer1_Timer hides the hint; 0 when it is hidden.
     quint64 ticksUntilHint() const;
-    void Form_KeyDown(qint16 &keyCode, qint16 shift);
+    void Form_KeyDown(qint16 &keyCode);
 
     // The state as of the last tick handled here: while the timer's thread
     // steps the colours, that is the last key, the hint or the closing.

@@ -14,7 +14,6 @@
 #include <xkbcommon/xkbcommon.h>
 #endif
 
-using strobe::shiftState;
 using strobe::virtualKeyCode;
 
 class TestConversions final : public QObject
@@ -28,7 +27,6 @@ private Q_SLOTS:
     void keyEvent();
     void keyByLayout_data();
     void keyByLayout();
-    void shiftBits();
     void colorValues();
 };
 
@@ -156,14 +154,6 @@ void TestConversions::keyByLayout()
         QSKIP("the system's xkb data lack these layouts");
     QCOMPARE(int(strobe::xkbKeyCode(keymap.get(), keycode)), expected);
 #endif
-}
-
-void TestConversions::shiftBits()
-{
-    QCOMPARE(int(shiftState(Qt::ShiftModifier)), 1);
-    QCOMPARE(int(shiftState(Qt::ControlModifier | Qt::KeypadModifier)), 2);
-    QCOMPARE(int(shiftState(Qt::AltModifier)), 4);
-    QCOMPARE(int(shiftState(Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)), 7);
 }
 
 void TestConversions::colorValues()

@@ -30,7 +30,7 @@ public:
 
 qint16 press(Form2 &form, qint16 key)
 {
-    form.Form_KeyDown(key, 0);
+    form.Form_KeyDown(key);
     return key;
 }
 
