@@ -5,6 +5,7 @@
 #include "errors/guard.h"
 #include "errors/messagebox.h"
 #include "errors/report.h"
+#include "files/globals.h"
 #include "layouts/applicationicon.h"
 #include "layouts/framestyle.h"
 #include "layouts/screenreader.h"
@@ -12,7 +13,6 @@
 #include "settings/savequeue.h"
 #include "settings/settingsstore.h"
 #include "shell/cursorfile.h"
-#include "shell/globals.h"
 #include "shell/homepage.h"
 #include "shell/mainmodule.h"
 #include "shell/platform.h"
@@ -124,8 +124,7 @@ QString Form1::programFile(const QString &name) const
 void Form1::Form_Load()
 {
     errors::Guard guard(m_platform.messageBox(), errors::handlerLocation("Form1", "Form_Load"));
-    guard.step(100,
-               [&] { Globals::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
+    guard.step(100, [&] { skin::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
     if (guard.test(
             104, [&] { return Globals::FileExists(programFile(QStringLiteral("\\HAND-M.CUR"))); }))
         guard.step(106, [&] { loadMouseIcon(); });

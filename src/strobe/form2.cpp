@@ -4,7 +4,7 @@
 #include "errors/guard.h"
 #include "errors/report.h"
 #include "layouts/applicationicon.h"
-#include "strobe/colorvalue.h"
+#include "layouts/colorvalue.h"
 #include "strobe/currentdesktop.h"
 #include "strobe/idleinhibitor.h"
 #include "strobe/intervaltimer.h"
@@ -39,7 +39,7 @@ Form2::Form2(errors::MessageBox &box, const OptionSource &options, IdleInhibitor
     , m_box(box)
     , m_options(options)
     , m_idle(idle)
-    , m_backColor(ColorValue::ButtonFace)
+    , m_backColor(layouts::ColorValue::ButtonFace)
 {}
 
 Form2::~Form2()
@@ -83,8 +83,8 @@ void Form2::load()
         [this] { Unload(); });
     connect(&m_window->Timer1(), &IntervalTimer::Timer, this, &Form2::Timer1_Timer);
     connect(&m_window->Timer1(), &IntervalTimer::Stepped, this, &Form2::followSteps);
-    m_backColor = ColorValue::ButtonFace;
-    m_window->setColor(toQColor(m_backColor, m_window->palette()));
+    m_backColor = layouts::ColorValue::ButtonFace;
+    m_window->setColor(layouts::toQColor(m_backColor, m_window->palette()));
     // Every opening tells the user how to get out again for its own first ticks.
     m_tickCount = 0;
     Form_Load();
@@ -121,7 +121,7 @@ void Form2::stepOnTimerThread()
     QList<QColor> colours;
     colours.reserve(m_flashColors.size());
     for (qint32 value : std::as_const(m_flashColors))
-        colours.append(toQColor(value, m_window->palette()));
+        colours.append(layouts::toQColor(value, m_window->palette()));
     if (m_window->stepOnTimerThread(colours, m_colorIndex))
         m_window->Timer1().reportAfter(ticksUntilHint());
 }
@@ -200,7 +200,7 @@ StrobeWindow &Form2::loadedWindow() const
 void Form2::setBackColor(qint32 value)
 {
     StrobeWindow &window = loadedWindow();
-    window.setColor(toQColor(value, window.palette()));
+    window.setColor(layouts::toQColor(value, window.palette()));
     m_backColor = value;
 }
 
@@ -222,9 +222,9 @@ void Form2::Form_Load()
     guard.step(100, [&] { loadedWindow().setWindowIcon(layouts::applicationIcon()); });
     if (guard.test(102, [&] { return m_options.styleIndex() == 0; })) {
         guard.step(104, [&] { m_flashColors = QList<qint32>(2, 0); });
-        guard.step(106, [&] { setFlashColor(0, ColorValue::Black); });
-        guard.step(108, [&] { setFlashColor(1, ColorValue::White); });
-        guard.step(110, [&] { setBackColor(ColorValue::Black); });
+        guard.step(106, [&] { setFlashColor(0, layouts::ColorValue::Black); });
+        guard.step(108, [&] { setFlashColor(1, layouts::ColorValue::White); });
+        guard.step(110, [&] { setBackColor(layouts::ColorValue::Black); });
     } else if (guard.test(112, [&] { return m_options.styleIndex() == 1; })) {
         guard.step(114, [&] { m_flashColors = QList<qint32>(6, 0); });
         guard.step(116, [&] { setFlashColor(0, 0x0000FF); });

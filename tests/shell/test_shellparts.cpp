@@ -1,7 +1,7 @@
 #include "curfile.h"
 #include "errors/failure.h"
+#include "files/globals.h"
 #include "shell/cursorfile.h"
-#include "shell/globals.h"
 #include "shell/mainmodule.h"
 #include "shell/qtmessagebox.h"
 #include "shell/seededrandom.h"

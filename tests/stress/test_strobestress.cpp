@@ -1,6 +1,6 @@
 #include "fakeplatform.h"
+#include "layouts/colorvalue.h"
 #include "shell/form1.h"
-#include "strobe/colorvalue.h"
 #include "strobe/form2.h"
 #include "strobe/intervaltimer.h"
 
@@ -137,7 +137,7 @@ void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
         QCOMPARE(&program.start(), &form);
         QCOMPARE(form.Timer1()->interval(), 200 - 50 * (round % 3));
         form.Timer1_Timer();
-        QCOMPARE(form.BackColor(), style == 0 ? strobe::ColorValue::Black : 0x0000FF);
+        QCOMPARE(form.BackColor(), style == 0 ? layouts::ColorValue::Black : 0x0000FF);
 
         QPointer<strobe::IntervalTimer> timer = form.Timer1();
         QTest::keyClick(form.window(), Qt::Key_Escape);

@@ -1,6 +1,6 @@
 #include "fakemessagebox.h"
 #include "fakeplatform.h"
-#include "strobe/colorvalue.h"
+#include "layouts/colorvalue.h"
 #include "strobe/form2.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/optionsource.h"
@@ -15,7 +15,7 @@
 
 using namespace Qt::StringLiterals;
 using strobe::Form2;
-namespace ColorValue = strobe::ColorValue;
+namespace ColorValue = layouts::ColorValue;
 
 namespace {
 
