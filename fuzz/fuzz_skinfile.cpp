@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QWidget form;
     skin::SkinFramework component;
     try {
-        Globals::ApplySkin(form, component, fuzz::scratchFolder());
+        skin::ApplySkin(form, component, fuzz::scratchFolder());
     } catch (const errors::Failure &) {
     }
 #ifdef LUMIVEX_HAVE_QCSS

@@ -25,7 +25,6 @@ void Guard::reportCurrent()
     } catch (...) {
         description = QStringLiteral("Unexpected error");
     }
-    ++m_failures;
     reportApplicationError(m_box, description, m_location, m_line);
 }
 

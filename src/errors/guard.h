@@ -42,9 +42,6 @@ public:
         }
     }
 
-    quint16 currentLine() const { return m_line; }
-    int failures() const { return m_failures; }
-
 private:
     // Reports the exception in flight; must be called from a catch block.
     void reportCurrent();
@@ -52,7 +49,6 @@ private:
     MessageBox &m_box;
     QString m_location;
     quint16 m_line = 0;
-    int m_failures = 0;
 };
 
 } // namespace errors

@@ -40,8 +40,7 @@ QString native(const QString &path)
 
 errors::Failure saveFailure(const QString &path, const QString &why)
 {
-    return errors::Failure(
-        QStringLiteral("Cannot write the settings to %1: %2").arg(native(path), why));
+    return writeFailure(native(path), why);
 }
 
 // The text to save: the current file with the one value changed.

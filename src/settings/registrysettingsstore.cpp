@@ -99,8 +99,7 @@ void RegistrySettingsStore::saveSetting(const QString &application, const QStrin
                                         const QString &key, const QString &value)
 {
     const auto fail = [&](LSTATUS status) {
-        return errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                   .arg(location(application, section), systemMessage(status)));
+        return writeFailure(location(application, section), systemMessage(status));
     };
     Key handle;
     LSTATUS status

@@ -2,6 +2,7 @@
 
 #include "errors/failure.h"
 #include "settings/settingsfile.h"
+#include "settings/settingsstore.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -32,8 +33,7 @@ QByteArray lockContents()
 
 errors::Failure lockFailure(const QString &settingsFile, const QString &why)
 {
-    return errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                               .arg(errors::shownPath(settingsFile), why));
+    return writeFailure(errors::shownPath(settingsFile), why);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "settings/settingsfile.h"
 
 #include "errors/failure.h"
+#include "settings/settingsstore.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -131,8 +132,7 @@ void Source::checkReplaceable() const
     if (!info.isFile() || m_target.isEmpty())
         throw errors::Failure(QStringLiteral("%1 is not a settings file").arg(native(m_path)));
     if (m_contents.kind == Contents::Kind::Unreadable)
-        throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                  .arg(native(m_path), m_contents.error));
+        throw writeFailure(native(m_path), m_contents.error);
     if (!info.isWritable())
         throw errors::Failure(QStringLiteral("%1 is read-only").arg(native(m_path)));
 }
@@ -160,8 +160,7 @@ Replacement::Replacement(const Source &source, const QByteArray &bytes)
         const QString why = file.errorString();
         file.remove();
         m_temporary.clear();
-        throw errors::Failure(
-            QStringLiteral("Cannot write the settings to %1: %2").arg(native(target), why));
+        throw writeFailure(native(target), why);
     }
 }
 
@@ -178,9 +177,7 @@ void Replacement::commit()
     const std::wstring to = QDir::toNativeSeparators(target).toStdWString();
     if (!MoveFileExW(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        throw errors::Failure(QStringLiteral("Cannot write the settings to %1: error %2")
-                                  .arg(native(target))
-                                  .arg(GetLastError()));
+        throw writeFailure(native(target), QStringLiteral("error %1").arg(GetLastError()));
     }
     m_temporary.clear();
 }

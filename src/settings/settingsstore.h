@@ -13,6 +13,10 @@ public:
     using Failure::Failure;
 };
 
+// A save that failed: "Cannot write the settings to <where>: <why>", with where
+// (a file's path or a registry key) as the report is to show it.
+errors::Failure writeFailure(const QString &where, const QString &why);
+
 // The per-user store of text values addressed by application, section and key.
 class SettingsStore
 {

@@ -1,9 +1,9 @@
 #include "shell/cursorfile.h"
 
 #include "errors/failure.h"
+#include "files/regularfile.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
 #include <QtEndian>
@@ -35,14 +35,16 @@ std::optional<QPoint> cursorHotSpot(const QByteArray &header)
 
 QCursor loadCursorFile(const QString &path)
 {
-    // A pipe or a device would keep the reader waiting; only files are read.
-    // The kernel's own files (/proc) show as empty, and some of them wait too.
-    const QFileInfo info(path);
-    if (!info.isFile())
+    switch (files::checkFile(path).kind) {
+    case files::FileCheck::Kind::Missing:
+    case files::FileCheck::Kind::Irregular:
         throw errors::Failure(errors::Description::fileNotFound()
                               + QStringLiteral(": not a regular file"));
-    if (info.size() == 0)
+    case files::FileCheck::Kind::Empty:
         throw errors::Failure(QStringLiteral("Invalid picture: the file is empty"));
+    case files::FileCheck::Kind::Readable:
+        break;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw errors::Failure(errors::Description::fileNotFound() + QStringLiteral(": ")

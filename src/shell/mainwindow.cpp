@@ -5,6 +5,7 @@
 #include "errors/guard.h"
 #include "errors/messagebox.h"
 #include "errors/report.h"
+#include "files/globals.h"
 #include "layouts/applicationicon.h"
 #include "layouts/framestyle.h"
 #include "layouts/objectnames.h"
@@ -14,7 +15,6 @@
 #include "settings/settingsstore.h"
 #include "settings/storedchoices.h"
 #include "shell/cursorfile.h"
-#include "shell/globals.h"
 #include "shell/homepage.h"
 #include "shell/mainmodule.h"
 #include "shell/platform.h"
@@ -176,7 +176,7 @@ void MainWindow::setUp()
     errors::Guard guard(m_platform.messageBox(),
                         errors::handlerLocation(report::kWindow, line::kHandler));
     guard.step(line::kApplySkin,
-               [&] { Globals::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
+               [&] { skin::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
     if (guard.test(line::kFindPointerFile, [&] {
             return Globals::FileExists(programFile(QStringLiteral("\\HAND-M.CUR")));
         }))

@@ -1,7 +1,9 @@
 #include "skin/applyskin.h"
 
+#include "files/globals.h"
+#include "layouts/colorvalue.h"
+#include "skin/backcolor.h"
 #include "skin/dispatch.h"
-#include "skin/olecolor.h"
 #include "skin/skinmembers.h"
 
 #include <QCheckBox>
@@ -16,7 +18,7 @@
 #include <qt_windows.h>
 #endif
 
-namespace Globals {
+namespace skin {
 
 namespace {
 
@@ -29,14 +31,14 @@ bool takesBackColor(const QWidget &control)
 
 // Every control of the window in control order, those inside frames included;
 // pop-ups and other windows owned by it are not controls.
-void recolourControls(const QWidget &parent, skin::OleColor colour)
+void recolourControls(const QWidget &parent, qint32 colour)
 {
     for (QObject *child : parent.children()) {
         auto *control = qobject_cast<QWidget *>(child);
         if (!control || control->isWindow())
             continue;
         if (takesBackColor(*control))
-            skin::setBackColor(*control, colour);
+            setBackColor(*control, colour);
         recolourControls(*control, colour);
     }
 }
@@ -53,9 +55,7 @@ bool isSystemFile(const QString &path)
 
 QString SkinFilePath(const QString &programFolder)
 {
-    QString name = QStringLiteral("\\x\\o.cjs");
-    name.replace(QLatin1Char('\\'), QDir::separator());
-    return programFolder + name;
+    return Globals::ProgramPath(programFolder, QStringLiteral("\\x\\o.cjs"));
 }
 
 bool NormalFileListed(const QString &path)
@@ -76,17 +76,14 @@ bool NormalFileListed(const QString &path)
 #endif
 }
 
-void ApplySkin(QWidget &form, skin::Dispatch &skinFramework, const QString &programFolder)
+void ApplySkin(QWidget &form, Dispatch &skinFramework, const QString &programFolder)
 {
-    using skin::CallKind;
-    namespace DispId = skin::DispId;
-
     const QString path = SkinFilePath(programFolder);
     if (!NormalFileListed(path))
         return;
 
-    skin::setBackColor(form, skin::ButtonFace);
-    recolourControls(form, skin::ButtonFace);
+    setBackColor(form, layouts::ColorValue::ButtonFace);
+    recolourControls(form, layouts::ColorValue::ButtonFace);
 
     skinFramework.invoke(DispId::LoadSkin, CallKind::Method, {path, QString()});
     const qint32 options
@@ -100,4 +97,4 @@ void ApplySkin(QWidget &form, skin::Dispatch &skinFramework, const QString &prog
     skinFramework.invoke(DispId::ApplyWindow, CallKind::Method, {handle});
 }
 
-} // namespace Globals
+} // namespace skin

@@ -5,17 +5,15 @@
 class QWidget;
 
 namespace skin {
-class Dispatch;
-}
 
-namespace Globals {
+class Dispatch;
 
 // Restyles form when the skin file is beside the program; does nothing
 // otherwise. Failures propagate to the caller, keeping what was already done.
-void ApplySkin(QWidget &form, skin::Dispatch &skinFramework, const QString &programFolder);
+void ApplySkin(QWidget &form, Dispatch &skinFramework, const QString &programFolder);
 
-// The skin file's path: the program folder followed by "\x\o.cjs", joined as
-// they are, with the platform's separator.
+// The skin file's path: "\x\o.cjs" joined to the program folder (see
+// Globals::ProgramPath).
 QString SkinFilePath(const QString &programFolder);
 
 // True when a folder listing of normal files shows path: hidden and system
@@ -24,4 +22,4 @@ QString SkinFilePath(const QString &programFolder);
 // read does not matter.
 bool NormalFileListed(const QString &path);
 
-} // namespace Globals
+} // namespace skin

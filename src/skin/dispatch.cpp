@@ -1,8 +1,8 @@
 #include "skin/dispatch.h"
 
-#include "errors/failure.h"
+#include "errors/wholenumber.h"
 
-#include <cmath>
+#include <limits>
 
 namespace skin {
 
@@ -16,23 +16,14 @@ struct TypeNamer
     QString operator()(bool) const { return QStringLiteral("Boolean"); }
 };
 
-qint32 textToInt32(const QString &text)
-{
-    bool ok = false;
-    const double number = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(number))
-        throw errors::Failure(errors::Description::typeMismatch());
-    // Halves go to the even neighbour, as automation conversions do.
-    const double rounded = std::nearbyint(number);
-    if (rounded < -2147483648.0 || rounded > 2147483647.0)
-        throw errors::Failure(errors::Description::overflow());
-    return static_cast<qint32>(rounded);
-}
-
 struct Int32Converter
 {
     qint32 operator()(std::monostate) const { return 0; }
-    qint32 operator()(const QString &text) const { return textToInt32(text); }
+    qint32 operator()(const QString &text) const
+    {
+        return static_cast<qint32>(errors::readWholeNumber(
+            text, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
+    }
     qint32 operator()(qint32 number) const { return number; }
     qint32 operator()(bool flag) const { return flag ? -1 : 0; }
 };

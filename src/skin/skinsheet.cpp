@@ -1,6 +1,7 @@
 #include "skin/skinsheet.h"
 
 #include "errors/failure.h"
+#include "files/regularfile.h"
 #include "skin/cssreader.h"
 
 #include <QDir>
@@ -21,14 +22,13 @@ namespace {
 
 QByteArray readCapped(const QString &path)
 {
-    const QFileInfo info(path);
-    // Opening a pipe would wait for a writer; only regular files are read.
-    // The kernel's own files (/proc) show as empty, and some of them wait too.
-    if (!info.isFile())
+    const files::FileCheck check = files::checkFile(path);
+    if (check.kind == files::FileCheck::Kind::Missing
+        || check.kind == files::FileCheck::Kind::Irregular)
         reject(path, QStringLiteral("there is no such file"));
-    if (info.size() == 0)
+    if (check.kind == files::FileCheck::Kind::Empty)
         reject(path, QStringLiteral("it is empty"));
-    if (info.size() > MaxSkinBytes)
+    if (check.size > MaxSkinBytes)
         reject(path, QStringLiteral("it is larger than %1 bytes").arg(MaxSkinBytes));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -54,14 +54,13 @@ bool setsProperties(const QString &sheet)
     return false;
 }
 
-// Only regular files with something in them are drawn: opening a pipe or a
-// device would wait for it, and so would some of the kernel's files, which
-// show as empty. Anything else becomes a resource path, which Qt looks for
-// among the program's resources only; its warning still names the file.
+// Only readable files are drawn (see files::checkFile). Anything else there
+// becomes a resource path, which Qt looks for among the program's resources
+// only; its warning still names the file.
 QString drawablePath(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists() || (info.isFile() && info.size() > 0))
+    const files::FileCheck::Kind kind = files::checkFile(path).kind;
+    if (kind == files::FileCheck::Kind::Missing || kind == files::FileCheck::Kind::Readable)
         return path;
     return QLatin1Char(':') + path;
 }

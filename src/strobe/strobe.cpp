@@ -4,7 +4,7 @@
 #include "errors/guard.h"
 #include "errors/report.h"
 #include "layouts/applicationicon.h"
-#include "strobe/colorvalue.h"
+#include "layouts/colorvalue.h"
 #include "strobe/currentdesktop.h"
 #include "strobe/idleinhibitor.h"
 #include "strobe/intervaltimer.h"
@@ -116,7 +116,7 @@ Strobe::Strobe(errors::MessageBox &box, const OptionSource &options, IdleInhibit
     , m_box(box)
     , m_options(options)
     , m_idle(idle)
-    , m_backColor(ColorValue::ButtonFace)
+    , m_backColor(layouts::ColorValue::ButtonFace)
 {}
 
 Strobe::~Strobe()
@@ -153,15 +153,15 @@ void Strobe::show(QScreen *screen)
 void Strobe::load()
 {
     m_window = new StrobeWindow(
-        [this](qint16 &keyCode, qint16 shift) {
+        [this](qint16 &keyCode) {
             followSteps();
-            handleKey(keyCode, shift);
+            handleKey(keyCode);
         },
         [this] { unload(); });
     connect(&m_window->stepTimer(), &IntervalTimer::ticked, this, &Strobe::step);
     connect(&m_window->stepTimer(), &IntervalTimer::stepsWaiting, this, &Strobe::followSteps);
-    m_backColor = ColorValue::ButtonFace;
-    m_window->setColor(toQColor(m_backColor, m_window->palette()));
+    m_backColor = layouts::ColorValue::ButtonFace;
+    m_window->setColor(layouts::toQColor(m_backColor, m_window->palette()));
     // Every opening tells the user how to get out again for its own first ticks.
     m_tickCount = 0;
     applyOptions();
@@ -198,7 +198,7 @@ void Strobe::stepOnTimerThread()
     QList<QColor> colours;
     colours.reserve(m_flashColors.size());
     for (qint32 value : std::as_const(m_flashColors))
-        colours.append(toQColor(value, m_window->palette()));
+        colours.append(layouts::toQColor(value, m_window->palette()));
     if (m_window->stepOnTimerThread(colours, m_colorIndex))
         m_window->stepTimer().reportAfter(ticksUntilHint());
 }
@@ -277,7 +277,7 @@ StrobeWindow &Strobe::loadedWindow() const
 void Strobe::setBackColor(qint32 value)
 {
     StrobeWindow &window = loadedWindow();
-    window.setColor(toQColor(value, window.palette()));
+    window.setColor(layouts::toQColor(value, window.palette()));
     m_backColor = value;
 }
 
@@ -300,9 +300,9 @@ void Strobe::applyOptions()
     guard.step(line::kSetIcon, [&] { loadedWindow().setWindowIcon(layouts::applicationIcon()); });
     if (guard.test(line::kIsClassic, [&] { return m_options.styleIndex() == 0; })) {
         guard.step(line::kTwoColours, [&] { m_flashColors = QList<qint32>(2, 0); });
-        guard.step(line::kClassicBlack, [&] { setFlashColor(0, ColorValue::Black); });
-        guard.step(line::kClassicWhite, [&] { setFlashColor(1, ColorValue::White); });
-        guard.step(line::kBlackBackground, [&] { setBackColor(ColorValue::Black); });
+        guard.step(line::kClassicBlack, [&] { setFlashColor(0, layouts::ColorValue::Black); });
+        guard.step(line::kClassicWhite, [&] { setFlashColor(1, layouts::ColorValue::White); });
+        guard.step(line::kBlackBackground, [&] { setBackColor(layouts::ColorValue::Black); });
     } else if (guard.test(line::kIsRandom, [&] { return m_options.styleIndex() == 1; })) {
         guard.step(line::kSixColours, [&] { m_flashColors = QList<qint32>(6, 0); });
         guard.step(line::kRandomRed, [&] { setFlashColor(0, 0x0000FF); });
@@ -352,7 +352,7 @@ void Strobe::shrinkHintHeight()
     label->resize(label->width(), 0);
 }
 
-void Strobe::handleKey(qint16 &keyCode, qint16 /*shift*/)
+void Strobe::handleKey(qint16 &keyCode)
 {
     namespace line = report::handleKey;
     errors::Guard guard(m_box, errors::handlerLocation(report::kWindow, line::kHandler));

@@ -53,7 +53,7 @@ public:
     quint64 ticksUntilHint() const;
     // Escape closes the strobe; H, I, D and E in turn shrink the hint away.
     // Sets keyCode to VirtualKey::None for a key it used.
-    void handleKey(qint16 &keyCode, qint16 shift);
+    void handleKey(qint16 &keyCode);
 
     // The state as of the last tick handled here: while the timer's thread
     // steps the colours, that is the last key, the hint or the closing.

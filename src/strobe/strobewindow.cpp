@@ -115,7 +115,7 @@ void StrobeWindow::keyPressEvent(QKeyEvent *event)
     qint16 keyCode = virtualKeyCode(*event);
     // The handler may unload the window, which lets go of the handler.
     const KeyHandler handler = m_onKeyDown;
-    handler(keyCode, shiftState(event->modifiers()));
+    handler(keyCode);
 }
 
 bool StrobeWindow::focusNextPrevChild(bool)

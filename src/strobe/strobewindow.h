@@ -27,7 +27,7 @@ class StrobeWindow final : public QWidget
     Q_OBJECT
 
 public:
-    using KeyHandler = std::function<void(qint16 &keyCode, qint16 shift)>;
+    using KeyHandler = std::function<void(qint16 &keyCode)>;
 
     // onClose runs when something other than the program closes the window.
     StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose);

@@ -26,7 +26,6 @@ public:
     void start(Duration now, Duration interval);
     Due check(Duration now);
 
-    qint64 deadlinesReached() const { return m_reached; }
     Duration interval() const { return m_interval; }
 
 private:

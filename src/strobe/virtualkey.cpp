@@ -206,16 +206,4 @@ qint16 virtualKeyCode(const QKeyEvent &event)
     return code;
 }
 
-qint16 shiftState(Qt::KeyboardModifiers modifiers)
-{
-    qint16 state = 0;
-    if (modifiers.testFlag(Qt::ShiftModifier))
-        state |= ShiftState::Shift;
-    if (modifiers.testFlag(Qt::ControlModifier))
-        state |= ShiftState::Ctrl;
-    if (modifiers.testFlag(Qt::AltModifier))
-        state |= ShiftState::Alt;
-    return state;
-}
-
 } // namespace strobe

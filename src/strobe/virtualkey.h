@@ -11,9 +11,6 @@ namespace strobe {
 // Key codes as the key handler receives them: the platform's virtual-key codes.
 namespace VirtualKey {
 constexpr qint16 None = 0;
-constexpr qint16 Shift = 16;
-constexpr qint16 Control = 17;
-constexpr qint16 Menu = 18; // Alt
 constexpr qint16 Escape = 27;
 constexpr qint16 D = 68;
 constexpr qint16 E = 69;
@@ -22,13 +19,6 @@ constexpr qint16 I = 73;
 // What a key without a code of its own reports.
 constexpr qint16 Unmapped = 255;
 } // namespace VirtualKey
-
-// Shift-state bits passed beside the key code.
-namespace ShiftState {
-constexpr qint16 Shift = 1;
-constexpr qint16 Ctrl = 2;
-constexpr qint16 Alt = 4;
-} // namespace ShiftState
 
 // The virtual-key code of a Qt key. Letters give 65..90 and digits 48..57 with
 // or without Shift and Caps Lock; keypad keys give their own codes.
@@ -45,7 +35,5 @@ qint16 virtualKeyCode(const QKeyEvent &event);
 // holds no Latin layout or there is no keymap, the code of the key in its
 // place on a US keyboard.
 qint16 xkbKeyCode(const xkb_keymap *keymap, quint32 keycode);
-
-qint16 shiftState(Qt::KeyboardModifiers modifiers);
 
 } // namespace strobe

@@ -69,6 +69,9 @@ void TestSettings::convertsStoredIndex_data()
     QTest::newRow("empty") << "" << QVariant(QStringLiteral("Type mismatch"));
     QTest::newRow("word") << "abc" << QVariant(QStringLiteral("Type mismatch"));
     QTest::newRow("nan") << "nan" << QVariant(QStringLiteral("Type mismatch"));
+    QTest::newRow("infinity") << "-inf" << QVariant(QStringLiteral("Type mismatch"));
+    QTest::newRow("beyond doubles") << "1e400" << QVariant(QStringLiteral("Type mismatch"));
+    QTest::newRow("group separator") << "1,000" << QVariant(QStringLiteral("Type mismatch"));
     QTest::newRow("too large") << "32768" << QVariant(QStringLiteral("Overflow"));
     QTest::newRow("rounds out of range") << "32767.5" << QVariant(QStringLiteral("Overflow"));
     QTest::newRow("huge") << "1e300" << QVariant(QStringLiteral("Overflow"));

@@ -1,7 +1,8 @@
 #include "curfile.h"
 #include "errors/failure.h"
+#include "files/globals.h"
+#include "files/regularfile.h"
 #include "shell/cursorfile.h"
-#include "shell/globals.h"
 #include "shell/mainmodule.h"
 #include "shell/qtmessagebox.h"
 #include "shell/seededrandom.h"
@@ -9,6 +10,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 class TestShellParts : public QObject
 {
@@ -19,6 +24,8 @@ private Q_SLOTS:
     void applicationTitle();
     void seededRandomMatchesTheClassicSequence();
     void fileExistsAndProgramPath();
+    void onlyFilesWithBytesAreReadable_data();
+    void onlyFilesWithBytesAreReadable();
     void cursorHotSpotFromHeader_data();
     void cursorHotSpotFromHeader();
     void cursorLoaderClampsHotSpot();
@@ -68,6 +75,48 @@ void TestShellParts::fileExistsAndProgramPath()
     // No check for a separator already there.
     QCOMPARE(Globals::ProgramPath(QStringLiteral("/"), QStringLiteral("\\HAND-M.CUR")),
              QStringLiteral("/") + QDir::toNativeSeparators(QStringLiteral("/HAND-M.CUR")));
+}
+
+void TestShellParts::onlyFilesWithBytesAreReadable_data()
+{
+    // What is made in a scratch folder (relative to it) or named outright.
+    QTest::addColumn<QString>("made");
+    QTest::addColumn<int>("kind");
+    using Kind = files::FileCheck::Kind;
+    QTest::newRow("nothing") << "missing" << int(Kind::Missing);
+    QTest::newRow("file") << "file" << int(Kind::Readable);
+    QTest::newRow("empty file") << "empty" << int(Kind::Empty);
+    QTest::newRow("folder") << "folder" << int(Kind::Irregular);
+#ifdef Q_OS_UNIX
+    QTest::newRow("pipe") << "pipe" << int(Kind::Irregular);
+    QTest::newRow("link to file") << "link" << int(Kind::Readable);
+    QTest::newRow("link to nothing") << "dangling" << int(Kind::Missing);
+    QTest::newRow("device") << "/dev/zero" << int(Kind::Irregular);
+    QTest::newRow("kernel file, shown empty") << "/proc/self/status" << int(Kind::Empty);
+#endif
+}
+
+void TestShellParts::onlyFilesWithBytesAreReadable()
+{
+    QFETCH(QString, made);
+    QFETCH(int, kind);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1);
+    file.close();
+    QFile empty(dir.filePath(QStringLiteral("empty")));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+#ifdef Q_OS_UNIX
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600),
+             0);
+    QVERIFY(QFile::link(file.fileName(), dir.filePath(QStringLiteral("link"))));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")),
+                        dir.filePath(QStringLiteral("dangling"))));
+#endif
+    const QString path = made.startsWith(QLatin1Char('/')) ? made : dir.filePath(made);
+    QCOMPARE(int(files::checkFile(path).kind), kind);
 }
 
 void TestShellParts::cursorHotSpotFromHeader_data()

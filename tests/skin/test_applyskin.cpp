@@ -153,7 +153,7 @@ void TestApplySkin::withoutSkinNothingHappens()
 
     shell::MainWindow form(platform);
     RecordingDispatch component;
-    Globals::ApplySkin(form, component, platform.folder);
+    skin::ApplySkin(form, component, platform.folder);
     QVERIFY(component.calls.isEmpty());
     QCOMPARE(background(&form), QColor(Qt::white));
     QCOMPARE(background(form.findChild<QGroupBox *>(QStringLiteral("Frame3"))), QColor(Qt::white));
@@ -186,7 +186,7 @@ void TestApplySkin::recolouredControls()
         before.append(control->grab().toImage());
 
     RecordingDispatch component;
-    Globals::ApplySkin(form, component, platform.folder);
+    skin::ApplySkin(form, component, platform.folder);
     for (const QWidget *control : recoloured)
         QVERIFY2(takesButtonFace(control), control->metaObject()->className());
     for (qsizetype i = 0; i < kept.size(); ++i) {
@@ -220,7 +220,7 @@ void TestApplySkin::sixCallsInOrder()
     shell::MainWindow form(platform);
     RecordingDispatch component;
     component.flags = read;
-    Globals::ApplySkin(form, component, platform.folder);
+    skin::ApplySkin(form, component, platform.folder);
 
     const QString path = platform.folder + QDir::toNativeSeparators(QStringLiteral("/x/o.cjs"));
     const QList<RecordingDispatch::Call> expected{

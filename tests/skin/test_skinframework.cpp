@@ -49,7 +49,8 @@ private Q_SLOTS:
     void skinsLoadOrFail();
     void urlsResolveAgainstTheSkinFolder_data();
     void urlsResolveAgainstTheSkinFolder();
-    void resultOutOfRangeIsRejected();
+    void resultToInt32_data();
+    void resultToInt32();
 
 private:
     QString load(skin::SkinFramework &component, const QByteArray &bytes);
@@ -261,12 +262,43 @@ void TestSkinFramework::urlsResolveAgainstTheSkinFolder()
     QCOMPARE(messageSeen, QStringLiteral("after the check"));
 }
 
-void TestSkinFramework::resultOutOfRangeIsRejected()
+void TestSkinFramework::resultToInt32_data()
 {
-    QCOMPARE(failureOf([] { skin::toInt32(QStringLiteral("2147483648")); }),
-             QStringLiteral("Overflow"));
-    QCOMPARE(failureOf([] { skin::toInt32(QStringLiteral("abc")); }),
-             QStringLiteral("Type mismatch"));
+    // A call's result as a 32-bit integer, or the failure's description.
+    QTest::addColumn<skin::Variant>("result");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("nothing") << skin::Variant() << QVariant(0);
+    QTest::newRow("true") << skin::Variant(true) << QVariant(-1);
+    QTest::newRow("integer") << skin::Variant(qint32(-7)) << QVariant(-7);
+    QTest::newRow("2.5 to even") << skin::Variant(QStringLiteral(" 2.5 ")) << QVariant(2);
+    QTest::newRow("-3.5 to even") << skin::Variant(QStringLiteral("-3.5")) << QVariant(-4);
+    QTest::newRow("lowest, rounded into range")
+        << skin::Variant(QStringLiteral("-2147483648.5")) << QVariant(-2147483647 - 1);
+    QTest::newRow("highest") << skin::Variant(QStringLiteral("2147483647"))
+                             << QVariant(2147483647);
+    QTest::newRow("rounds out of range")
+        << skin::Variant(QStringLiteral("2147483647.5")) << QVariant(QStringLiteral("Overflow"));
+    QTest::newRow("too large") << skin::Variant(QStringLiteral("2147483648"))
+                               << QVariant(QStringLiteral("Overflow"));
+    QTest::newRow("word") << skin::Variant(QStringLiteral("abc"))
+                          << QVariant(QStringLiteral("Type mismatch"));
+    QTest::newRow("empty") << skin::Variant(QString())
+                           << QVariant(QStringLiteral("Type mismatch"));
+    QTest::newRow("infinity") << skin::Variant(QStringLiteral("inf"))
+                              << QVariant(QStringLiteral("Type mismatch"));
+    QTest::newRow("group separator")
+        << skin::Variant(QStringLiteral("1,000")) << QVariant(QStringLiteral("Type mismatch"));
+}
+
+void TestSkinFramework::resultToInt32()
+{
+    QFETCH(skin::Variant, result);
+    QFETCH(QVariant, expected);
+    try {
+        QCOMPARE(QVariant(skin::toInt32(result)), expected);
+    } catch (const errors::Failure &failure) {
+        QCOMPARE(QVariant(failure.description()), expected);
+    }
 }
 
 QTEST_MAIN(TestSkinFramework)

@@ -1,6 +1,6 @@
 #include "fakeplatform.h"
 #include "shell/mainwindow.h"
-#include "strobe/colorvalue.h"
+#include "layouts/colorvalue.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/strobe.h"
 
@@ -140,7 +140,7 @@ void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
         QCOMPARE(&program.start(), &form);
         QCOMPARE(form.stepTimer()->interval(), 200 - 50 * (round % 3));
         form.step();
-        QCOMPARE(form.backColor(), style == 0 ? strobe::ColorValue::Black : 0x0000FF);
+        QCOMPARE(form.backColor(), style == 0 ? layouts::ColorValue::Black : 0x0000FF);
 
         QPointer<strobe::IntervalTimer> timer = form.stepTimer();
         QTest::keyClick(form.window(), Qt::Key_Escape);

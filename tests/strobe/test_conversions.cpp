@@ -1,5 +1,5 @@
 #include "errors/failure.h"
-#include "strobe/colorvalue.h"
+#include "layouts/colorvalue.h"
 #include "strobe/virtualkey.h"
 
 #include <QColor>
@@ -14,7 +14,6 @@
 #include <xkbcommon/xkbcommon.h>
 #endif
 
-using strobe::shiftState;
 using strobe::virtualKeyCode;
 
 class TestConversions final : public QObject
@@ -28,7 +27,7 @@ private Q_SLOTS:
     void keyEvent();
     void keyByLayout_data();
     void keyByLayout();
-    void shiftBits();
+    void colorValues_data();
     void colorValues();
 };
 
@@ -158,23 +157,67 @@ void TestConversions::keyByLayout()
 #endif
 }
 
-void TestConversions::shiftBits()
+namespace {
+
+// Every role in a colour of its own (and other colours in the groups not
+// read), so that a system colour taken from the wrong role shows.
+QPalette distinctPalette()
 {
-    QCOMPARE(int(shiftState(Qt::ShiftModifier)), 1);
-    QCOMPARE(int(shiftState(Qt::ControlModifier | Qt::KeypadModifier)), 2);
-    QCOMPARE(int(shiftState(Qt::AltModifier)), 4);
-    QCOMPARE(int(shiftState(Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)), 7);
+    QPalette palette;
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto colorRole = static_cast<QPalette::ColorRole>(role);
+        if (colorRole == QPalette::NoRole)
+            continue;
+        palette.setColor(QPalette::Inactive, colorRole, QColor(200, 0, role));
+        palette.setColor(QPalette::Disabled, colorRole, QColor(0, 200, role));
+        palette.setColor(QPalette::Active, colorRole, QColor(role, role, 100));
+    }
+    return palette;
+}
+
+QColor roleColor(QPalette::ColorRole role)
+{
+    return distinctPalette().color(QPalette::Active, role);
+}
+
+} // namespace
+
+void TestConversions::colorValues_data()
+{
+    // The colour a value stands for; an invalid colour where it names none.
+    QTest::addColumn<quint32>("value");
+    QTest::addColumn<QColor>("expected");
+    QTest::newRow("black") << quint32(layouts::ColorValue::Black) << QColor(0, 0, 0);
+    QTest::newRow("white") << quint32(layouts::ColorValue::White) << QColor(255, 255, 255);
+    QTest::newRow("blue, green, red") << 0x123456u << QColor(0x56, 0x34, 0x12);
+    QTest::newRow("above 24 bits") << 0x01000000u << QColor();
+    QTest::newRow("all bits") << 0xFFFFFFFFu << QColor();
+    // System colours by the index GetSysColor takes, from the role Qt's
+    // Windows theme fills with it.
+    QTest::newRow("5 window") << 0x80000005u << roleColor(QPalette::Base);
+    QTest::newRow("8 window text") << 0x80000008u << roleColor(QPalette::WindowText);
+    QTest::newRow("13 highlight") << 0x8000000Du << roleColor(QPalette::Highlight);
+    QTest::newRow("14 highlighted text") << 0x8000000Eu << roleColor(QPalette::HighlightedText);
+    QTest::newRow("15 button face")
+        << quint32(layouts::ColorValue::ButtonFace) << roleColor(QPalette::Button);
+    QTest::newRow("16 button shadow") << 0x80000010u << roleColor(QPalette::Dark);
+    QTest::newRow("18 button text") << 0x80000012u << roleColor(QPalette::ButtonText);
+    QTest::newRow("0 scroll bar") << 0x80000000u << QColor();
+    QTest::newRow("17 grey text") << 0x80000011u << QColor();
+    QTest::newRow("255") << 0x800000FFu << QColor();
+    QTest::newRow("index above 24 bits") << 0x81000005u << QColor();
 }
 
 void TestConversions::colorValues()
 {
-    QPalette palette;
-    palette.setColor(QPalette::Button, QColor(1, 2, 3));
-    QCOMPARE(strobe::toQColor(0x123456, palette), QColor(0x56, 0x34, 0x12));
-    QCOMPARE(strobe::toQColor(strobe::ColorValue::ButtonFace, palette), QColor(1, 2, 3));
-    QVERIFY_THROWS_EXCEPTION(errors::Failure, strobe::toQColor(0x01000000, palette));
-    QVERIFY_THROWS_EXCEPTION(errors::Failure,
-                             strobe::toQColor(static_cast<qint32>(0x800000FFu), palette));
+    QFETCH(quint32, value);
+    QFETCH(QColor, expected);
+    const QPalette palette = distinctPalette();
+    const auto colour = static_cast<qint32>(value);
+    if (expected.isValid())
+        QCOMPARE(layouts::toQColor(colour, palette), expected);
+    else
+        QVERIFY_THROWS_EXCEPTION(errors::Failure, layouts::toQColor(colour, palette));
 }
 
 QTEST_APPLESS_MAIN(TestConversions)

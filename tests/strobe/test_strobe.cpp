@@ -1,6 +1,6 @@
 #include "fakeidleinhibitor.h"
 #include "fakemessagebox.h"
-#include "strobe/colorvalue.h"
+#include "layouts/colorvalue.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/optionsource.h"
 #include "strobe/stepper.h"
@@ -15,7 +15,7 @@
 
 using namespace Qt::StringLiterals;
 using strobe::Strobe;
-namespace ColorValue = strobe::ColorValue;
+namespace ColorValue = layouts::ColorValue;
 
 namespace {
 
@@ -30,7 +30,7 @@ public:
 
 qint16 press(Strobe &form, qint16 key)
 {
-    form.handleKey(key, 0);
+    form.handleKey(key);
     return key;
 }
 

@@ -1,6 +1,7 @@
 #include "settings/settingsfile.h"
 
 #include "errors/failure.h"
+#include "settings/settingsstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -344,10 +345,10 @@ std::optional<QByteArray> attribute(int fd, const QByteArray &name)
     }
 }
 
-QString keepFailure(const QString &target, const QString &what, int error)
+errors::Failure keepFailure(const QString &target, const QString &what, int error)
 {
-    return QStringLiteral("Cannot write the settings to %1: its %2 cannot be kept (%3)")
-        .arg(native(target), what, reason(error));
+    return writeFailure(native(target),
+                        QStringLiteral("its %1 cannot be kept (%2)").arg(what, reason(error)));
 }
 
 // Gives the new file to the old file's owner and group, with the same
@@ -359,12 +360,12 @@ void copyAccess(int from, int to, const QString &target)
 {
     struct stat old = {};
     if (::fstat(from, &old) != 0)
-        throw errors::Failure(keepFailure(target, QStringLiteral("owner"), errno));
+        throw keepFailure(target, QStringLiteral("owner"), errno);
     struct stat fresh = {};
     ::fstat(to, &fresh);
     if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid)
         && ::fchown(to, old.st_uid, old.st_gid) != 0)
-        throw errors::Failure(keepFailure(target, QStringLiteral("owner or group"), errno));
+        throw keepFailure(target, QStringLiteral("owner or group"), errno);
 
     const QList<QByteArray> wanted = attributeNames(from);
     for (const QByteArray &name : wanted) {
@@ -372,22 +373,22 @@ void copyAccess(int from, int to, const QString &target)
         if (!value || attribute(to, name) == value)
             continue;
         if (::fsetxattr(to, name.constData(), value->constData(), size_t(value->size()), 0) != 0)
-            throw errors::Failure(keepFailure(
-                target, QStringLiteral("attribute %1").arg(QString::fromUtf8(name)), errno));
+            throw keepFailure(target, QStringLiteral("attribute %1").arg(QString::fromUtf8(name)),
+                              errno);
     }
     // What the folder gave the new file (a default access control list) goes.
     for (const QByteArray &name : attributeNames(to)) {
         if (!wanted.contains(name) && ::fremovexattr(to, name.constData()) != 0)
-            throw errors::Failure(keepFailure(
-                target, QStringLiteral("lack of attribute %1").arg(QString::fromUtf8(name)),
-                errno));
+            throw keepFailure(target,
+                              QStringLiteral("lack of attribute %1").arg(QString::fromUtf8(name)),
+                              errno);
     }
     if (::fchmod(to, old.st_mode & 07777) != 0 || ::fstat(to, &fresh) != 0)
-        throw errors::Failure(keepFailure(target, QStringLiteral("mode"), errno));
+        throw keepFailure(target, QStringLiteral("mode"), errno);
     if ((fresh.st_mode & 07777) != (old.st_mode & 07777))
-        throw errors::Failure(keepFailure(
+        throw keepFailure(
             target, QStringLiteral("mode %1").arg(old.st_mode & 07777, 4, 8, QLatin1Char('0')),
-            EPERM));
+            EPERM);
 }
 
 } // namespace
@@ -574,16 +575,14 @@ void Source::checkReplaceable() const
         if (!m_opened->chain.isEmpty())
             throw notSettings(QStringLiteral("a link to something"));
         if (!m_opened->missing)
-            throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                      .arg(native(m_path), reason(m_opened->unresolved)));
+            throw writeFailure(native(m_path), reason(m_opened->unresolved));
         break;
     case Contents::Kind::Irregular:
         throw notSettings(m_opened->chain.isEmpty() ? QStringLiteral("something else")
                                                     : QStringLiteral("a link to something"));
     case Contents::Kind::Refused:
     case Contents::Kind::Unreadable:
-        throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                  .arg(native(m_path), m_contents.error));
+        throw writeFailure(native(m_path), m_contents.error);
     case Contents::Kind::Regular:
         if (::faccessat(m_opened->folder, m_opened->name.constData(), W_OK, 0) != 0)
             throw errors::Failure(
@@ -676,14 +675,12 @@ void Replacement::commit()
     if (m_unnamed >= 0) {
         m_temporary = QFile::decodeName(nameUnnamed(m_unnamed, opened.folder, opened.name));
         if (m_temporary.isEmpty())
-            throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                      .arg(native(m_source.target()), reason(errno)));
+            throw writeFailure(native(m_source.target()), reason(errno));
     }
     if (::renameat(opened.folder, QFile::encodeName(m_temporary).constData(), opened.folder,
                    opened.name.constData())
         != 0) {
-        throw errors::Failure(QStringLiteral("Cannot write the settings to %1: %2")
-                                  .arg(native(m_source.target()), reason(errno)));
+        throw writeFailure(native(m_source.target()), reason(errno));
     }
     m_temporary.clear();
 }
