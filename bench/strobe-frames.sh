@@ -25,6 +25,8 @@
 #   LUMIVEX_PROGRAM=path    another build of the program (for before and after);
 #                           the build dir then only gives the probe
 #   FRAMES_KEEP=dir         keeps each run's probe output there
+#   FRAMES_SCREEN=640x480   the virtual screen (default 1920x1080); a small one
+#                           keeps the X server's fills short when several run at once
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -35,7 +37,7 @@ if [[ "${FRAMES_RATE:-}" == "" ]]; then
     printf '%-4s %-6s %-5s %-22s %4s %6s %7s %7s %7s %6s %7s %8s\n' rate speed start counts dev \
         drift "p50" "p99" "max" "<=2ms" CPU "X RSS"
     for rate in ${RATES:-60 75 120 144}; do
-        FRAMES_RATE=$rate xvfb-run -a -s "-screen 0 1920x1080x24 -fakescreenfps $rate" \
+        FRAMES_RATE=$rate xvfb-run -a -s "-screen 0 ${FRAMES_SCREEN:-1920x1080}x24 -fakescreenfps $rate" \
             "$0" "$build" "$seconds"
     done
     exit 0
@@ -57,6 +59,11 @@ server=$(tr -d ' ' < "/tmp/.X${display_number}-lock" 2>/dev/null || true)
 if [[ -n "$server" ]]; then chrt -f -p 10 "$server" > /dev/null 2>&1 || true; fi
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ sum += $1 } END { printf "%.0f", sum }'; }
 
+# The probe watches the middle of the screen.
+screen=${FRAMES_SCREEN:-1920x1080}
+middle_x=$((${screen%x*} / 2))
+middle_y=$((${screen#*x} / 2))
+
 speeds=(Slow Medium Fast)
 steps_ms=(200 150 100)
 for index in 0 1 2; do
@@ -73,7 +80,7 @@ for index in 0 1 2; do
         xdotool key --delay 80 Home Tab Home $downs Tab space
         # The strobe is up once the middle of the screen is black or white.
         for _ in $(seq 100); do
-            colour=$("$build/tools/pixelsampler" --once 960 540)
+            colour=$("$build/tools/pixelsampler" --once "$middle_x" "$middle_y")
             [[ "$colour" == "#000000" || "$colour" == "#ffffff" ]] && break
             sleep 0.05
         done
@@ -81,7 +88,7 @@ for index in 0 1 2; do
         began=$(date +%s.%N)
         # The probe sleeps between reports and is served first when it wakes, so that a
         # change is stamped when it happened even on a busy machine.
-        chrt -f 20 "$build/tools/frameprobe" 960 540 "$seconds" > "$scratch/probe"
+        chrt -f 20 "$build/tools/frameprobe" "$middle_x" "$middle_y" "$seconds" > "$scratch/probe"
         after=$(cpu_ns "$pid")
         ended=$(date +%s.%N)
         server_rss=$(awk '/VmRSS/ { printf "%.0f MB", $2 / 1024 }' "/proc/$server/status" \
