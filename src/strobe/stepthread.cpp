@@ -17,6 +17,10 @@ namespace strobe {
 namespace {
 
 constexpr quint64 kNever = std::numeric_limits<quint64>::max();
+// The timer's next deadline is read again while the clock moved by more than
+// this (microseconds) across the read, a few times at most.
+constexpr qint64 kGridReadSpread = 50;
+constexpr int kGridReads = 4;
 // The count is shared with the window's thread without a lock.
 static_assert(std::atomic<quint64>::is_always_lock_free);
 
@@ -152,13 +156,22 @@ void StepThread::run()
 Stepper::TimerGrid StepThread::timerGrid() const
 {
     // Zero left until the next deadline: the timer is stopped. The time left
-    // is counted from the moment of the call, so the clock is read right
-    // after it.
+    // is counted from the moment of the call, so the clock is read on both
+    // sides of it; a thread held up in between (a busy machine, a virtual
+    // machine's processor taken away) would put the deadline off by as long,
+    // and the stepper would take that for a grid of its own.
     itimerspec next{};
-    if (timerfd_gettime(m_timerFd, &next) != 0
-        || (next.it_value.tv_sec == 0 && next.it_value.tv_nsec == 0))
+    qint64 read = 0;
+    for (int attempt = 0; attempt < kGridReads; ++attempt) {
+        const qint64 before = monotonicMicroseconds();
+        if (timerfd_gettime(m_timerFd, &next) != 0)
+            return {};
+        read = monotonicMicroseconds();
+        if (read - before <= kGridReadSpread)
+            break;
+    }
+    if (next.it_value.tv_sec == 0 && next.it_value.tv_nsec == 0)
         return {};
-    const qint64 read = monotonicMicroseconds();
     const qint64 untilNext = next.it_value.tv_sec * 1000000LL + next.it_value.tv_nsec / 1000;
     const qint64 interval = next.it_interval.tv_sec * 1000000LL + next.it_interval.tv_nsec / 1000;
     return {read + untilNext, interval};
