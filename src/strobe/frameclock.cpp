@@ -219,13 +219,32 @@ quint64 FrameGrid::ask(qint64 index, const FrameClock &clock)
         return (time - clock.ustOf(m_asked)) / clock.period();
     };
     const double within = offset();
-    if (std::abs(std::abs(within) - 0.5) < kTieBand) {
+    const double fromMiddle = std::abs(std::abs(within) - 0.5);
+    if (fromMiddle < kTieBand) {
         if (m_hasSide && within > 0 && m_side < 0)
             ++m_asked;
         else if (m_hasSide && within < 0 && m_side > 0)
             --m_asked;
         m_side = offset();
         m_hasSide = true;
+        return m_asked;
+    }
+    // A step whose time drifted on from the last one in the middle (a rate
+    // a little off the step's whole number of refreshes): just outside the
+    // middle its side is the one to keep should the clock's noise move the
+    // next step back in, so that the steps move to the other refresh once and
+    // not back and forth; further out the middle is behind it. Steps at other
+    // places in a refresh (a pattern such as 8, 7) leave the side alone.
+    double sameRefresh = within;
+    if (within - m_side > 0.5)
+        sameRefresh -= 1;
+    else if (m_side - within > 0.5)
+        sameRefresh += 1;
+    if (m_hasSide && std::abs(sameRefresh - m_side) < kTieBand) {
+        if (fromMiddle < 2 * kTieBand)
+            m_side = within;
+        else
+            m_hasSide = false;
     }
     return m_asked;
 }

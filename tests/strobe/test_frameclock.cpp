@@ -25,6 +25,8 @@ private Q_SLOTS:
     void askedRefreshStaysTheStepsOwn();
     void stepRightBetweenRefreshesKeepsItsSide_data();
     void stepRightBetweenRefreshesKeepsItsSide();
+    void stepDriftingThroughTheMiddleMovesOnce_data();
+    void stepDriftingThroughTheMiddleMovesOnce();
 };
 
 namespace {
@@ -354,6 +356,58 @@ void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide()
                                                     .arg(k)
                                                     .arg(refreshes)));
     }
+}
+
+// A made-up clock of whole microseconds against steps that are whole numbers
+// of refreshes at the nominal rate: the steps' times move slowly through the
+// middle between two refreshes and out on the other side, on reports as noisy
+// as Xvfb's (stamped by timers of whole milliseconds). The steps move to the
+// other refresh once, and do not go back and forth where they leave the middle.
+// Period (us), step (ms), where the grid starts in a refresh, steps.
+void TestFrameClock::stepDriftingThroughTheMiddleMovesOnce_data()
+{
+    QTest::addColumn<double>("period");
+    QTest::addColumn<int>("stepMs");
+    QTest::addColumn<double>("phase");
+    QTest::addColumn<int>("steps");
+    // 12.00048 refreshes a step: 8 us later each step.
+    QTest::newRow("60 Hz as 16666 us, 200 ms") << 16666.0 << 200 << 0.2 << 1500;
+    // 12.00048 as well, at twice the rate.
+    QTest::newRow("120 Hz as 8333 us, 100 ms") << 8333.0 << 100 << 0.2 << 1500;
+}
+
+void TestFrameClock::stepDriftingThroughTheMiddleMovesOnce()
+{
+    QFETCH(double, period);
+    QFETCH(int, stepMs);
+    QFETCH(double, phase);
+    QFETCH(int, steps);
+    const qint64 step = stepMs * 1000;
+    QRandomGenerator random(17);
+    const auto noisy = [&](quint64 msc) {
+        return Refresh{msc,
+                       ustAt(msc, period) + std::llround((random.generateDouble() * 2 - 1) * 1000)};
+    };
+    SteadyFrameClock steady;
+    for (int i = 0; i < FrameClock::kCapacity; ++i)
+        steady.add(noisy(kFirstMsc + static_cast<quint64>(i)), step);
+    QVERIFY(steady.clock().isLocked());
+    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
+    FrameGrid grid;
+    grid.start(ustAt(lastMsc, period) + std::llround(phase * period), step);
+    const auto whole = std::llround(static_cast<double>(step) / 1e6 * (1e6 / period));
+    quint64 previous = grid.target(0, steady.clock());
+    int longer = 0;
+    for (qint64 k = 1; k <= steps; ++k) {
+        const quint64 target = grid.ask(k, steady.clock());
+        steady.add(noisy(target), step);
+        const auto refreshes = static_cast<qint64>(target - previous);
+        previous = target;
+        QVERIFY2(refreshes == whole || refreshes == whole + 1,
+                 qPrintable(QStringLiteral("step %1: %2 refreshes").arg(k).arg(refreshes)));
+        longer += refreshes == whole + 1 ? 1 : 0;
+    }
+    QCOMPARE(longer, 1);
 }
 
 QTEST_APPLESS_MAIN(TestFrameClock)
