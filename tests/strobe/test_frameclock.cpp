@@ -385,8 +385,8 @@ void TestFrameClock::stepDriftingThroughTheMiddleMovesOnce()
     const qint64 step = stepMs * 1000;
     QRandomGenerator random(17);
     const auto noisy = [&](quint64 msc) {
-        return Refresh{msc,
-                       ustAt(msc, period) + std::llround((random.generateDouble() * 2 - 1) * 1000)};
+        return Refresh{msc, ustAt(msc, period)
+                                + std::llround((random.generateDouble() * 2 - 1) * 1000)};
     };
     SteadyFrameClock steady;
     for (int i = 0; i < FrameClock::kCapacity; ++i)
