@@ -52,6 +52,31 @@ FrameClock displayClock(double rate, int reports = FrameClock::kCapacity, int st
     return clock;
 }
 
+// A display at period (us) whose reports are off by up to noise (us), as a
+// made-up clock's are; its first reports lock a steady clock onto it.
+struct NoisyDisplay
+{
+    NoisyDisplay(double periodUs, double noiseUs, quint32 seed)
+        : period(periodUs)
+        , noise(noiseUs)
+        , random(seed)
+    {}
+    Refresh report(quint64 msc)
+    {
+        return Refresh{msc, ustAt(msc, period)
+                                + std::llround((random.generateDouble() * 2 - 1) * noise)};
+    }
+    void lock(SteadyFrameClock &steady, qint64 step)
+    {
+        for (int i = 0; i < FrameClock::kCapacity; ++i)
+            steady.add(report(kFirstMsc + static_cast<quint64>(i)), step);
+    }
+
+    double period;
+    double noise;
+    QRandomGenerator random;
+};
+
 } // namespace
 
 // The refreshes each step shows: rate (Hz), step (ms), where in a refresh the
@@ -330,14 +355,9 @@ void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide()
     QFETCH(int, pattern);
     const double period = 1e6 / rate;
     const qint64 step = stepMs * 1000;
-    QRandomGenerator random(18);
-    const auto noisy = [&](quint64 msc) {
-        return Refresh{msc,
-                       ustAt(msc, period) + std::llround((random.generateDouble() * 2 - 1) * 400)};
-    };
+    NoisyDisplay display(period, 400, 18);
     SteadyFrameClock steady;
-    for (int i = 0; i < FrameClock::kCapacity; ++i)
-        steady.add(noisy(kFirstMsc + static_cast<quint64>(i)), step);
+    display.lock(steady, step);
     QVERIFY(steady.clock().isLocked());
     const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
@@ -346,7 +366,7 @@ void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide()
     QList<quint64> targets{grid.target(0, steady.clock())};
     for (qint64 k = 1; k <= 1000; ++k) {
         targets.append(grid.ask(k, steady.clock()));
-        steady.add(noisy(targets.last()), step);
+        steady.add(display.report(targets.last()), step);
         // Step 0 was not asked for: from the first run of steps asked for.
         if (k <= pattern)
             continue;
@@ -383,14 +403,9 @@ void TestFrameClock::stepDriftingThroughTheMiddleMovesOnce()
     QFETCH(double, phase);
     QFETCH(int, steps);
     const qint64 step = stepMs * 1000;
-    QRandomGenerator random(17);
-    const auto noisy = [&](quint64 msc) {
-        return Refresh{msc, ustAt(msc, period)
-                                + std::llround((random.generateDouble() * 2 - 1) * 1000)};
-    };
+    NoisyDisplay display(period, 1000, 17);
     SteadyFrameClock steady;
-    for (int i = 0; i < FrameClock::kCapacity; ++i)
-        steady.add(noisy(kFirstMsc + static_cast<quint64>(i)), step);
+    display.lock(steady, step);
     QVERIFY(steady.clock().isLocked());
     const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
@@ -400,7 +415,7 @@ void TestFrameClock::stepDriftingThroughTheMiddleMovesOnce()
     int longer = 0;
     for (qint64 k = 1; k <= steps; ++k) {
         const quint64 target = grid.ask(k, steady.clock());
-        steady.add(noisy(target), step);
+        steady.add(display.report(target), step);
         const auto refreshes = static_cast<qint64>(target - previous);
         previous = target;
         QVERIFY2(refreshes == whole || refreshes == whole + 1,
