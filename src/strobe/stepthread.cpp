@@ -155,25 +155,32 @@ void StepThread::run()
 
 Stepper::TimerGrid StepThread::timerGrid() const
 {
-    // Zero left until the next deadline: the timer is stopped. The time left
-    // is counted from the moment of the call, so the clock is read on both
-    // sides of it; a thread held up in between (a busy machine, a virtual
-    // machine's processor taken away) would put the deadline off by as long,
-    // and the stepper would take that for a grid of its own.
+    // Nothing left and no interval: the timer is stopped. Nothing left with an
+    // interval: a deadline is due whose expiry the kernel has not handled yet
+    // (a late timer interrupt, as virtual machines have), so the timer has not
+    // moved on to the next one; read again, and failing that, the next one is
+    // an interval from now. The time left is counted from the moment of the
+    // call, so the clock is read on both sides of it; a thread held up in
+    // between (a busy machine, a virtual machine's processor taken away) would
+    // put the deadline off by as long. Either way the stepper would take the
+    // reading for a grid of its own.
     itimerspec next{};
     qint64 read = 0;
+    bool due = false;
     for (int attempt = 0; attempt < kGridReads; ++attempt) {
         const qint64 before = monotonicMicroseconds();
         if (timerfd_gettime(m_timerFd, &next) != 0)
             return {};
         read = monotonicMicroseconds();
-        if (read - before <= kGridReadSpread)
+        due = next.it_value.tv_sec == 0 && next.it_value.tv_nsec == 0;
+        if (read - before <= kGridReadSpread && !due)
             break;
     }
-    if (next.it_value.tv_sec == 0 && next.it_value.tv_nsec == 0)
-        return {};
-    const qint64 untilNext = next.it_value.tv_sec * 1000000LL + next.it_value.tv_nsec / 1000;
     const qint64 interval = next.it_interval.tv_sec * 1000000LL + next.it_interval.tv_nsec / 1000;
+    if (due && interval == 0)
+        return {};
+    const qint64 untilNext
+        = due ? interval : next.it_value.tv_sec * 1000000LL + next.it_value.tv_nsec / 1000;
     return {read + untilNext, interval};
 }
 
