@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
@@ -22,5 +23,10 @@ struct FileCheck
 };
 
 FileCheck checkFile(const QString &path);
+
+// Opens path for reading if it is still a regular file when it is opened: a
+// pipe or device put there after checkFile looked (a link swapped in between)
+// is neither waited on nor read. Otherwise false, with why it failed.
+bool openReadable(QFile &file, const QString &path, QString &why);
 
 } // namespace files

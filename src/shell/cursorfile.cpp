@@ -45,10 +45,10 @@ QCursor loadCursorFile(const QString &path)
     case files::FileCheck::Kind::Readable:
         break;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw errors::Failure(errors::Description::fileNotFound() + QStringLiteral(": ")
-                              + file.errorString());
+    QFile file;
+    QString why;
+    if (!files::openReadable(file, path, why))
+        throw errors::Failure(errors::Description::fileNotFound() + QStringLiteral(": ") + why);
     const std::optional<QPoint> hotSpot = cursorHotSpot(file.peek(kHeaderSize));
 
     QImageReader reader(&file);

@@ -30,9 +30,10 @@ QByteArray readCapped(const QString &path)
         reject(path, QStringLiteral("it is empty"));
     if (check.size > MaxSkinBytes)
         reject(path, QStringLiteral("it is larger than %1 bytes").arg(MaxSkinBytes));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        reject(path, file.errorString());
+    QFile file;
+    QString why;
+    if (!files::openReadable(file, path, why))
+        reject(path, why);
     const QByteArray bytes = file.read(MaxSkinBytes + 1);
     if (bytes.size() > MaxSkinBytes)
         reject(path, QStringLiteral("it is larger than %1 bytes").arg(MaxSkinBytes));

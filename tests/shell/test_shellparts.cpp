@@ -117,6 +117,14 @@ void TestShellParts::onlyFilesWithBytesAreReadable()
 #endif
     const QString path = made.startsWith(QLatin1Char('/')) ? made : dir.filePath(made);
     QCOMPARE(int(files::checkFile(path).kind), kind);
+    // Opening checks again, on what it opened: a pipe is refused at once
+    // instead of waiting for a writer.
+    using Kind = files::FileCheck::Kind;
+    const bool regular = kind == int(Kind::Readable) || kind == int(Kind::Empty);
+    QFile opened;
+    QString why;
+    QCOMPARE(files::openReadable(opened, path, why), regular);
+    QCOMPARE(why.isEmpty(), regular);
 }
 
 void TestShellParts::cursorHotSpotFromHeader_data()
