@@ -13,11 +13,9 @@ if [[ -z "${DISPLAY:-}" ]]; then
 fi
 source "$(dirname "$0")/../support/e2e-lib.sh"
 
-service=""
-trap 'e2e_cleanup; [[ -n "$service" ]] && kill "$service" 2>/dev/null' EXIT
 log=$scratch/screensaver.log
 "$build/tests/idle/fakescreensaver" >"$log" 2>&1 &
-service=$!
+helpers+=($!)
 e2e_until 100 grep -qx ready "$log" || fail "the stand-in screen saver did not start"
 
 held() { [[ $(grep '^held ' "$log" | tail -n1) == "held $1" ]]; }

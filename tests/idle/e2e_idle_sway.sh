@@ -15,14 +15,12 @@ source "$(dirname "$0")/../support/e2e-lib.sh"
 # the leak check is off for the program here; every other check stays on.
 export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}detect_leaks=0
 
-compositor=""
-trap 'e2e_cleanup; [[ -n "$compositor" ]] && kill "$compositor" 2>/dev/null' EXIT
 export XDG_RUNTIME_DIR=$scratch/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 printf 'output * resolution 1024x768\n' >"$scratch/sway.conf"
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     sway -c "$scratch/sway.conf" >"$scratch/sway.log" 2>&1 &
-compositor=$!
+helpers+=($!)
 sway_ready() {
     compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*" >/dev/null && [[ -S $XDG_RUNTIME_DIR/wayland-1 ]]
 }

@@ -23,11 +23,26 @@ scratch=$(mktemp -d)
 pid=""
 helpers=()
 e2e_cleanup() {
-    local helper
+    local helper tries
     for helper in "$pid" "${helpers[@]}"; do
         [[ -z "$helper" ]] || kill "$helper" 2>/dev/null || true
     done
-    rm -rf "$scratch"
+    # A window manager may still be writing into the scratch home as it
+    # ends; removing the home under it fails the run after it passed.
+    for helper in "$pid" "${helpers[@]}"; do
+        [[ -z "$helper" ]] && continue
+        for ((tries = 0; tries < 50; tries++)); do
+            kill -0 "$helper" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$helper" 2>/dev/null || true
+        wait "$helper" 2>/dev/null || true
+    done
+    for ((tries = 0; tries < 5; tries++)); do
+        rm -rf "$scratch" 2>/dev/null && return 0
+        sleep 0.2
+    done
+    echo "could not remove the scratch home $scratch" >&2
 }
 trap e2e_cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
