@@ -17,8 +17,12 @@ Prints key=value pairs on one line:
   rate           the fitted rate in Hz
   counts         how often each number of refreshes per step was seen
   deviations     steps that lasted neither the floor nor the ceiling of the
-                 ratio (a change that spans n steps: of n times the ratio); a
-                 ratio within a hundredth of a whole number counts as that number
+                 ratio (a change that spans n steps: of n times the ratio). A
+                 ratio just above a whole number (12.0005 on a made-up clock
+                 of whole microseconds) allows the ceiling too: the steps keep
+                 to the time, so now and then one lasts a refresh longer; the
+                 drift below says whether there were more of those than the
+                 time needs
   drift          the spread of the changes' refreshes around the ideal ones,
                  in refreshes; more than 1 means they drifted by more than
                  half a refresh either way
@@ -110,9 +114,7 @@ def main():
         frames = mscs[i] - mscs[i - 1]
         if n == 1:
             counts[frames] = counts.get(frames, 0) + 1
-        # A ratio within a hundredth of a whole number is that number: a made-up
-        # clock of whole microseconds has 6.0002 refreshes in 100 ms at 60 Hz.
-        off = frames not in (math.floor(n * ratio + 0.01), math.ceil(n * ratio - 0.01))
+        off = frames not in (math.floor(n * ratio), math.ceil(n * ratio))
         if off:
             deviations += 1
         if each:

@@ -133,8 +133,9 @@ private:
         m_pacingSaid = true;
         const quint64 late = m_lateBefore + m_steps->lateSteps();
         if (late >= m_nextLateReport) {
-            qCWarning(lcFrames, "%llu strobe steps were shown after their refresh",
-                      static_cast<unsigned long long>(late));
+            qCWarning(lcFrames, "%llu strobe %s shown after %s refresh",
+                      static_cast<unsigned long long>(late), late == 1 ? "step was" : "steps were",
+                      late == 1 ? "its" : "their");
             m_nextLateReport = late * 2;
         }
     }

@@ -107,11 +107,8 @@ int PresentPacer::timeout(qint64 now) const
 
 bool PresentPacer::sameGrid(TimerGrid grid, bool deadlineStep)
 {
-    if (grid.interval > 0 && grid.interval == m_interval) {
-        const qint64 offset = (grid.nextDeadline - m_gridStart) % m_interval;
-        if (qAbs(offset) <= kSameGrid || qAbs(offset) >= m_interval - kSameGrid)
-            return true;
-    }
+    if (grid.follows(m_gridStart, m_interval, kSameGrid))
+        return true;
     // The deadline that just passed is step 0 of the new grid: to be shown
     // where a deadline brought us here, taken as shown where a report did.
     m_interval = grid.interval;

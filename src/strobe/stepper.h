@@ -27,6 +27,23 @@ public:
         // timer is stopped.
         qint64 nextDeadline = 0;
         qint64 interval = 0;
+        // False where the deadline could only be guessed: the thread was held
+        // up while it read the timer, or a deadline was due that the kernel
+        // had not handled yet. The guess can be late by as long.
+        bool exact = true;
+
+        // Whether this reading is of the grid whose deadlines are start + k *
+        // interval: the same interval, and a deadline within tolerance of
+        // one of them, or only guessed.
+        bool follows(qint64 start, qint64 gridInterval, qint64 tolerance) const
+        {
+            if (interval <= 0 || interval != gridInterval)
+                return false;
+            if (!exact)
+                return true;
+            const qint64 offset = (nextDeadline - start) % interval;
+            return qAbs(offset) <= tolerance || qAbs(offset) >= interval - tolerance;
+        }
     };
 
     // A descriptor to wait on besides the timer's, or -1.

@@ -162,26 +162,26 @@ Stepper::TimerGrid StepThread::timerGrid() const
     // an interval from now. The time left is counted from the moment of the
     // call, so the clock is read on both sides of it; a thread held up in
     // between (a busy machine, a virtual machine's processor taken away) would
-    // put the deadline off by as long. Either way the stepper would take the
-    // reading for a grid of its own.
+    // put the deadline off by as long. Either way the reading is only a guess,
+    // and says so: a stepper must not take it for a grid of its own.
     itimerspec next{};
     qint64 read = 0;
     bool due = false;
-    for (int attempt = 0; attempt < kGridReads; ++attempt) {
+    bool exact = false;
+    for (int attempt = 0; attempt < kGridReads && !exact; ++attempt) {
         const qint64 before = monotonicMicroseconds();
         if (timerfd_gettime(m_timerFd, &next) != 0)
             return {};
         read = monotonicMicroseconds();
         due = next.it_value.tv_sec == 0 && next.it_value.tv_nsec == 0;
-        if (read - before <= kGridReadSpread && !due)
-            break;
+        exact = read - before <= kGridReadSpread && !due;
     }
     const qint64 interval = next.it_interval.tv_sec * 1000000LL + next.it_interval.tv_nsec / 1000;
     if (due && interval == 0)
         return {};
     const qint64 untilNext
         = due ? interval : next.it_value.tv_sec * 1000000LL + next.it_value.tv_nsec / 1000;
-    return {read + untilNext, interval};
+    return {read + untilNext, interval, exact};
 }
 
 bool StepThread::timerExpired()

@@ -1,5 +1,6 @@
 #include "errors/failure.h"
 #include "strobe/intervaltimer.h"
+#include "strobe/stepper.h"
 #include "strobe/tickgrid.h"
 
 #include <QCoreApplication>
@@ -84,6 +85,8 @@ class TestTimer final : public QObject
 private Q_SLOTS:
     void grid_data();
     void grid();
+    void readingOfTheGrid_data();
+    void readingOfTheGrid();
     void arming_data();
     void arming();
     void stepsOnItsOwnThread();
@@ -132,6 +135,37 @@ void TestTimer::grid()
         QCOMPARE(std::chrono::duration_cast<std::chrono::milliseconds>(due.untilNext).count(),
                  checks[i + 3]);
     }
+}
+
+// A reading of the timer against a followed grid of 100 ms deadlines from 5 s,
+// with 2 ms to spare: a deadline read on that grid, one off it (the timer
+// started over), or one only guessed (read while due, or held up).
+void TestTimer::readingOfTheGrid_data()
+{
+    QTest::addColumn<qint64>("nextDeadline");
+    QTest::addColumn<qint64>("interval");
+    QTest::addColumn<bool>("exact");
+    QTest::addColumn<bool>("follows");
+    QTest::newRow("a later deadline") << qint64(5'700'000) << qint64(100'000) << true << true;
+    QTest::newRow("read a little late") << qint64(5'701'999) << qint64(100'000) << true << true;
+    QTest::newRow("read a little early") << qint64(5'698'001) << qint64(100'000) << true << true;
+    QTest::newRow("before the start") << qint64(4'999'000) << qint64(100'000) << true << true;
+    QTest::newRow("started over") << qint64(5'703'500) << qint64(100'000) << true << false;
+    QTest::newRow("guessed, late") << qint64(5'703'500) << qint64(100'000) << false << true;
+    QTest::newRow("another interval") << qint64(5'700'000) << qint64(50'000) << true << false;
+    QTest::newRow("another interval, guessed")
+        << qint64(5'700'000) << qint64(50'000) << false << false;
+    QTest::newRow("stopped") << qint64(0) << qint64(0) << false << false;
+}
+
+void TestTimer::readingOfTheGrid()
+{
+    QFETCH(qint64, nextDeadline);
+    QFETCH(qint64, interval);
+    QFETCH(bool, exact);
+    QFETCH(bool, follows);
+    const strobe::Stepper::TimerGrid reading{nextDeadline, interval, exact};
+    QCOMPARE(reading.follows(5'000'000, 100'000, 2000), follows);
 }
 
 // Every arming rule holds for both sources of ticks.
