@@ -23,20 +23,30 @@ scratch=$(mktemp -d)
 pid=""
 helpers=()
 e2e_cleanup() {
-    local helper tries
+    # A helper forked but not yet running its own program holds this trap too.
+    [[ $BASHPID == "$$" ]] || return 0
+    local helper tries alive
+    local -a ending=()
     for helper in "$pid" "${helpers[@]}"; do
-        [[ -z "$helper" ]] || kill "$helper" 2>/dev/null || true
+        if [[ -n "$helper" ]] && kill "$helper" 2>/dev/null; then
+            # A stopped process acts on the signal only once it runs again.
+            kill -CONT "$helper" 2>/dev/null || true
+            ending+=("$helper")
+        fi
     done
     # A window manager may still be writing into the scratch home as it
-    # ends; removing the home under it fails the run after it passed.
-    for helper in "$pid" "${helpers[@]}"; do
-        [[ -z "$helper" ]] && continue
-        for ((tries = 0; tries < 50; tries++)); do
-            kill -0 "$helper" 2>/dev/null || break
-            sleep 0.1
+    # ends; removing the home under it fails the run after it passed. All
+    # of them share one deadline.
+    for ((tries = 0; tries < 50; tries++)); do
+        alive=0
+        for helper in "${ending[@]}"; do
+            if kill -0 "$helper" 2>/dev/null; then alive=1; fi
         done
-        kill -KILL "$helper" 2>/dev/null || true
-        wait "$helper" 2>/dev/null || true
+        ((alive)) || break
+        sleep 0.1
+    done
+    for helper in "${ending[@]}"; do
+        if kill -0 "$helper" 2>/dev/null; then kill -KILL "$helper" 2>/dev/null || true; fi
     done
     for ((tries = 0; tries < 5; tries++)); do
         rm -rf "$scratch" 2>/dev/null && return 0
