@@ -34,6 +34,8 @@ namespace {
 // An hour after boot, where a microsecond is the 10th digit.
 constexpr qint64 kBoot = 3'600'000'000;
 constexpr quint64 kFirstMsc = 5000;
+// The last report a clock of kCapacity reports from kFirstMsc on has.
+constexpr quint64 kLastLockedMsc = kFirstMsc + FrameClock::kCapacity - 1;
 
 qint64 ustAt(quint64 msc, double period)
 {
@@ -66,10 +68,14 @@ struct NoisyDisplay
         return Refresh{msc, ustAt(msc, period)
                                 + std::llround((random.generateDouble() * 2 - 1) * noise)};
     }
-    void lock(SteadyFrameClock &steady, qint64 step)
+    // Whether the steady clock locked; the grid then starts phase (a part
+    // of a refresh) after the last report.
+    bool lock(SteadyFrameClock &steady, FrameGrid &grid, qint64 step, double phase)
     {
         for (int i = 0; i < FrameClock::kCapacity; ++i)
             steady.add(report(kFirstMsc + static_cast<quint64>(i)), step);
+        grid.start(ustAt(kLastLockedMsc, period) + std::llround(phase * period), step);
+        return steady.clock().isLocked();
     }
 
     double period;
@@ -127,8 +133,7 @@ void TestFrameClock::steps()
     const double period = 1e6 / rate;
     const FrameClock clock = displayClock(rate);
     QVERIFY(clock.isLocked());
-    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
-    const qint64 start = ustAt(lastMsc, period) + std::llround(phase * period);
+    const qint64 start = ustAt(kLastLockedMsc, period) + std::llround(phase * period);
     const qint64 step = stepMs * 1000;
     FrameGrid grid;
     grid.start(start, step);
@@ -289,10 +294,9 @@ void TestFrameClock::due()
     QFETCH(QList<qint64>, reports);
     const double period = 1e6 / 60;
     const FrameClock clock = displayClock(60.0);
-    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
-    grid.start(ustAt(lastMsc, period) + std::llround(0.13 * period), 100'000);
-    QCOMPARE(grid.ask(1, clock), lastMsc + 6);
+    grid.start(ustAt(kLastLockedMsc, period) + std::llround(0.13 * period), 100'000);
+    QCOMPARE(grid.ask(1, clock), kLastLockedMsc + 6);
     for (qsizetype i = 0; i < reports.size(); i += 7) {
         const auto msc = static_cast<quint64>(reports.at(i));
         const Refresh reported{msc, ustAt(msc, period)};
@@ -320,12 +324,12 @@ void TestFrameClock::askedRefreshStaysTheStepsOwn()
         const quint64 msc = kFirstMsc + static_cast<quint64>(i);
         after.add({msc, ustAt(msc, period) - std::llround(0.1 * period)});
     }
-    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
-    grid.start(ustAt(lastMsc, period) + std::llround(0.45 * period), 100'000);
-    QCOMPARE(grid.ask(1, before), lastMsc + 6);
-    QCOMPARE(grid.target(1, after), lastMsc + 7);
-    const Refresh reported{lastMsc + 6, static_cast<qint64>(after.ustOf(lastMsc + 6))};
+    grid.start(ustAt(kLastLockedMsc, period) + std::llround(0.45 * period), 100'000);
+    QCOMPARE(grid.ask(1, before), kLastLockedMsc + 6);
+    QCOMPARE(grid.target(1, after), kLastLockedMsc + 7);
+    const Refresh reported{kLastLockedMsc + 6,
+                           static_cast<qint64>(after.ustOf(kLastLockedMsc + 6))};
     const FrameGrid::Due due = grid.check(reported, reported.ust + 100, after);
     QVERIFY(due.step);
     QCOMPARE(due.index, 1);
@@ -357,11 +361,8 @@ void TestFrameClock::stepRightBetweenRefreshesKeepsItsSide()
     const qint64 step = stepMs * 1000;
     NoisyDisplay display(period, 400, 18);
     SteadyFrameClock steady;
-    display.lock(steady, step);
-    QVERIFY(steady.clock().isLocked());
-    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
-    grid.start(ustAt(lastMsc, period) + std::llround(0.5 * period), step);
+    QVERIFY(display.lock(steady, grid, step, 0.5));
     const auto whole = std::llround(static_cast<double>(step) * pattern / period);
     QList<quint64> targets{grid.target(0, steady.clock())};
     for (qint64 k = 1; k <= 1000; ++k) {
@@ -405,11 +406,8 @@ void TestFrameClock::stepDriftingThroughTheMiddleMovesOnce()
     const qint64 step = stepMs * 1000;
     NoisyDisplay display(period, 1000, 17);
     SteadyFrameClock steady;
-    display.lock(steady, step);
-    QVERIFY(steady.clock().isLocked());
-    const quint64 lastMsc = kFirstMsc + FrameClock::kCapacity - 1;
     FrameGrid grid;
-    grid.start(ustAt(lastMsc, period) + std::llround(phase * period), step);
+    QVERIFY(display.lock(steady, grid, step, phase));
     const auto whole = std::llround(static_cast<double>(step) / 1e6 * (1e6 / period));
     quint64 previous = grid.target(0, steady.clock());
     int longer = 0;
