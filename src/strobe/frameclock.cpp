@@ -235,12 +235,14 @@ quint64 FrameGrid::ask(qint64 index, const FrameClock &clock)
     // next step back in, so that the steps move to the other refresh once and
     // not back and forth; further out the middle is behind it. Steps at other
     // places in a refresh (a pattern such as 8, 7) leave the side alone.
+    if (!m_hasSide)
+        return m_asked;
     double sameRefresh = within;
     if (within - m_side > 0.5)
         sameRefresh -= 1;
     else if (m_side - within > 0.5)
         sameRefresh += 1;
-    if (m_hasSide && std::abs(sameRefresh - m_side) < kTieBand) {
+    if (std::abs(sameRefresh - m_side) < kTieBand) {
         if (fromMiddle < 2 * kTieBand)
             m_side = within;
         else
