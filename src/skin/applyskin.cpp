@@ -69,10 +69,13 @@ bool NormalFileListed(const QString &path)
     const QStringList names = info.dir().entryList({info.fileName()}, filters);
     if (names.isEmpty())
         return false;
+    const QString listed = info.dir().filePath(names.first());
 #ifdef Q_OS_WIN
-    return !isSystemFile(info.dir().filePath(names.first()));
+    return !isSystemFile(listed);
 #else
-    return true;
+    // A link is listed for what it is itself: what it leads to must be a file
+    // too, or a device or pipe behind it would count as a skin.
+    return QFileInfo(listed).isFile();
 #endif
 }
 

@@ -15,6 +15,9 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using skin::CallKind;
 using skin::Variant;
@@ -134,6 +137,8 @@ void TestApplySkin::withoutSkinNothingHappens_data()
     // Names that differ in case only are one name on Windows, and there are no pipes.
     QTest::newRow("only O.CJS in x") << QStringLiteral("upper case");
     QTest::newRow("o.cjs is a pipe") << QStringLiteral("pipe");
+    QTest::newRow("o.cjs links to a device") << QStringLiteral("device link");
+    QTest::newRow("o.cjs links to a pipe") << QStringLiteral("pipe link");
 #endif
 }
 
@@ -149,6 +154,14 @@ void TestApplySkin::withoutSkinNothingHappens()
 #ifdef Q_OS_UNIX
     else if (setup == QStringLiteral("pipe"))
         QVERIFY(QDir().mkpath(skinFolder(platform)) && ::mkfifo(skin.constData(), 0644) == 0);
+    else if (setup == QStringLiteral("device link"))
+        QVERIFY(QDir().mkpath(skinFolder(platform))
+                && ::symlink("/dev/zero", skin.constData()) == 0);
+    else if (setup == QStringLiteral("pipe link")) {
+        const QByteArray pipe = QFile::encodeName(platform.folder + QStringLiteral("/pipe"));
+        QVERIFY(QDir().mkpath(skinFolder(platform)) && ::mkfifo(pipe.constData(), 0644) == 0);
+        QVERIFY(::symlink(pipe.constData(), skin.constData()) == 0);
+    }
 #endif
 
     shell::MainWindow form(platform);
