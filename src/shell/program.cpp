@@ -55,6 +55,9 @@ void refuseFileOptions(int &argc, char *argv[])
 
 #ifdef Q_OS_UNIX
 int s_signalled[2] = {-1, -1};
+// Set once a request to end was read: one that comes while a start-up box
+// waits ends the box's loop, but the main loop would start afresh after it.
+bool s_endRequested = false;
 
 // A request to end (a logout, kill) closes the program as its window's close
 // does, so that the saves still waiting are written; a second one ends it.
@@ -76,6 +79,7 @@ void quitOnTerminationSignals(QObject *context)
         }
         // Not quit(): that asks every window to close, and an open strobe
         // turns its close into an unload, which would cancel the quit.
+        s_endRequested = true;
         QCoreApplication::exit(0);
     });
     for (const int number : {SIGTERM, SIGINT, SIGHUP})
@@ -148,6 +152,10 @@ int runProgram(int argc, char *argv[])
     DesktopPlatform platform;
     MainWindow window(platform);
     window.setUp();
+#ifdef Q_OS_UNIX
+    if (s_endRequested)
+        return 0;
+#endif
     window.showCentred();
     return QApplication::exec();
 }

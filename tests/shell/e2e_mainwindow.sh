@@ -62,6 +62,20 @@ pid=""
 grep -q '^Combo1=1$' "$store" || fail "the choice before SIGTERM was lost"
 grep -q '^last=1$' "$store" || fail "other keys lost"
 
+# SIGTERM while a start-up box waits (a settings file too big to read) ends
+# the program, instead of going on to the main window once the box is gone.
+rm -f "$store"
+truncate -s 300M "$store"
+"$build/lumivex" &
+pid=$!
+box_open() { xdotool search --onlyvisible --name '^Lumivex$' >/dev/null; }
+e2e_until 150 box_open || fail "no box for a settings file of 300 MiB"
+kill -TERM "$pid"
+e2e_until 50 ended || fail "program still running after SIGTERM with a start-up box open"
+wait "$pid" || fail "program ended with status $? on SIGTERM with a start-up box open"
+pid=""
+rm -f "$store"
+
 # SIGTERM with the strobe open ends the program too.
 e2e_start
 # "Start Strobing" is two Tabs from the style list.
