@@ -62,6 +62,14 @@ pid=""
 grep -q '^Combo1=1$' "$store" || fail "the choice before SIGTERM was lost"
 grep -q '^last=1$' "$store" || fail "other keys lost"
 
+# SIGTERM ends the program at once, with status 0: $1 says when.
+term_ends() {
+    kill -TERM "$pid"
+    e2e_until 50 ended || fail "program still running after SIGTERM $1"
+    wait "$pid" || fail "program ended with status $? on SIGTERM $1"
+    pid=""
+}
+
 # SIGTERM while a start-up box waits (a settings file too big to read) ends
 # the program, instead of going on to the main window once the box is gone.
 rm -f "$store"
@@ -70,10 +78,7 @@ truncate -s 300M "$store"
 pid=$!
 box_open() { xdotool search --onlyvisible --name '^Lumivex$' >/dev/null; }
 e2e_until 150 box_open || fail "no box for a settings file of 300 MiB"
-kill -TERM "$pid"
-e2e_until 50 ended || fail "program still running after SIGTERM with a start-up box open"
-wait "$pid" || fail "program ended with status $? on SIGTERM with a start-up box open"
-pid=""
+term_ends "with a start-up box open"
 rm -f "$store"
 
 # SIGTERM with the strobe open ends the program too.
@@ -82,8 +87,5 @@ e2e_start
 xdotool windowfocus --sync "$win" key --delay 50 Tab Tab space
 strobe_open() { xdotool search --onlyvisible --name '^Lumivex strobe light' >/dev/null; }
 e2e_until 100 strobe_open || fail "Start Strobing did not open the strobe"
-kill -TERM "$pid"
-e2e_until 50 ended || fail "program still running after SIGTERM with the strobe open"
-wait "$pid" || fail "program ended with status $? on SIGTERM with the strobe open"
-pid=""
+term_ends "with the strobe open"
 echo "main window end-to-end: ok"
