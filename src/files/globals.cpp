@@ -10,8 +10,10 @@ bool FileExists(const QString &path) noexcept
     try {
         if (path.isEmpty())
             return false;
-        const QFileInfo info(path);
-        return info.exists() && info.lastModified().isValid();
+        // Existing is having a time the system could read. Qt reports a time
+        // of exactly the epoch, which some archives leave, as no time at all,
+        // so the time itself is not asked for.
+        return QFileInfo(path).exists();
     } catch (...) {
         return false;
     }

@@ -7,7 +7,9 @@
 #include "shell/qtmessagebox.h"
 #include "shell/seededrandom.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,6 +70,13 @@ void TestShellParts::fileExistsAndProgramPath()
     QVERIFY(!Globals::FileExists(dir.filePath(QStringLiteral("missing"))));
     QVERIFY(!Globals::FileExists(QString()));
     QVERIFY(!Globals::FileExists(QString::fromUtf16(u"\0bad", 4)));
+    // A time of exactly the epoch, as some archives leave, is a time the system read.
+    QFile epoch(dir.filePath(QStringLiteral("HAND-M.CUR")));
+    QVERIFY(epoch.open(QIODevice::WriteOnly));
+    QVERIFY(epoch.setFileTime(QDateTime::fromSecsSinceEpoch(0, Qt::UTC),
+                              QFileDevice::FileModificationTime));
+    epoch.close();
+    QVERIFY(Globals::FileExists(epoch.fileName()));
     // The folder as it stands, the fixed name in the system's separators.
     QCOMPARE(Globals::ProgramPath(QStringLiteral("/opt/lumivex"), QStringLiteral("\\x\\o.cjs")),
              QStringLiteral("/opt/lumivex")
