@@ -17,6 +17,7 @@
 #include "shell/cursorfile.h"
 #include "shell/homepage.h"
 #include "shell/mainmodule.h"
+#include "shell/onscreen.h"
 #include "shell/platform.h"
 #include "skin/applyskin.h"
 #include "skin/skinframework.h"
@@ -207,6 +208,10 @@ void MainWindow::showCentred()
     // A window manager adds its frame only once the window is shown.
     m_centringFrame = true;
     show();
+    if (!m_keptOnScreen) {
+        m_keptOnScreen = true;
+        keepOnScreen(*this);
+    }
     if (QWindow *window = windowHandle()) {
         m_pixelRatio = window->devicePixelRatio();
         connect(window, &QWindow::screenChanged, this, &MainWindow::keepSizeOnScreen,

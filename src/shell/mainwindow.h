@@ -109,6 +109,7 @@ private:
     qint16 m_mousePointer = MousePointer::Default;
     bool m_storeTroubleShown = false;
     bool m_centringFrame = false;
+    bool m_keptOnScreen = false;
     qreal m_pixelRatio = 1.0;
 };
 

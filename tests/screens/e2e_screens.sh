@@ -5,8 +5,9 @@
 # the pixels of both monitors read: every corner and the centre of the main
 # window's monitor show a strobe colour, none of the other monitor's do. A main
 # window across the border belongs to the monitor that holds its centre.
-# Last, the strobe's monitor is taken away while the main window sits on the
-# other one: the strobe moves over the main window's monitor.
+# Then the strobe's monitor is taken away while the main window sits on the
+# other one: the strobe moves over the main window's monitor. Last, the main
+# window's own monitor goes: off every monitor it comes back onto the other.
 #   e2e_screens.sh <build dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -79,6 +80,31 @@ on_left() {
 }
 e2e_until 50 on_left || fail "the strobe stayed at $X,$Y ${WIDTH}x$HEIGHT when its monitor went"
 echo "monitor removed: ok"
+xdotool key Escape
+e2e_until 50 strobe_gone || fail "strobe still there after Escape"
+
+# The main window's monitor goes away, and no window manager moves it: left
+# where no monitor is, it comes onto the nearest one, keeping its size, as
+# far as the monitor's edge; partly on the other monitor it stays where it is.
+at() {
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    [[ "$X,$Y ${WIDTH}x$HEIGHT" == "$1" ]]
+}
+eval "$(xdotool getwindowgeometry --shell "$win")"
+size="${WIDTH}x$HEIGHT"
+monitor_goes() {
+    xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
+    xdotool windowmove "$win" "$1" 500
+    e2e_until 50 at "$1,500 $size" || fail "main window did not move to $1,500"
+    xrandr --delmonitor R >/dev/null
+}
+monitor_goes 2000
+e2e_until 50 at "$((1280 - ${size%x*})),500 $size" \
+    || fail "the main window stayed at $X,$Y ${WIDTH}x$HEIGHT, off every monitor"
+echo "main window off every monitor comes back: ok"
+monitor_goes 1100
+e2e_stays 10 at "1100,500 $size" || fail "the main window, partly on view, moved to $X,$Y"
+echo "main window partly on view stays: ok"
 kill -0 "$pid" || fail "the program ended"
 e2e_stop
 echo "screens end-to-end: ok"

@@ -4,6 +4,7 @@
 #include "files/regularfile.h"
 #include "shell/cursorfile.h"
 #include "shell/mainmodule.h"
+#include "shell/onscreen.h"
 #include "shell/qtmessagebox.h"
 #include "shell/seededrandom.h"
 
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void cursorHotSpotFromHeader();
     void cursorLoaderClampsHotSpot();
     void messageTextShowsBareCarriageReturnsAsBreaks();
+    void windowComesBackOnlyWhenOffEveryScreen_data();
+    void windowComesBackOnlyWhenOffEveryScreen();
 };
 
 void TestShellParts::applicationTitle_data()
@@ -172,6 +175,38 @@ void TestShellParts::messageTextShowsBareCarriageReturnsAsBreaks()
 {
     QCOMPARE(shell::QtMessageBox::forDisplay(QStringLiteral("a\r\nb\r\rc")),
              QStringLiteral("a\nb\n\nc"));
+}
+
+void TestShellParts::windowComesBackOnlyWhenOffEveryScreen_data()
+{
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QPoint>("to"); // (-1, -1): stays
+    // One 1920x1080 monitor left, a panel along its bottom; a second one of
+    // 1280x1024 to the left of it, where one is.
+    QTest::newRow("on the monitor") << QRect(700, 400, 536, 193) << QPoint(-1, -1);
+    QTest::newRow("52 pixels on it") << QRect(1868, 400, 536, 193) << QPoint(-1, -1);
+    QTest::newRow("one pixel on it") << QRect(1919, 1079, 536, 193) << QPoint(-1, -1);
+    QTest::newRow("right of it") << QRect(2600, 400, 536, 193) << QPoint(1384, 400);
+    QTest::newRow("right of it and below") << QRect(2600, 1500, 536, 193) << QPoint(1384, 847);
+    QTest::newRow("just past the edge") << QRect(1920, 400, 536, 193) << QPoint(1384, 400);
+    QTest::newRow("above it") << QRect(100, -300, 536, 193) << QPoint(100, 0);
+    QTest::newRow("larger than the free area") << QRect(3000, 0, 2000, 1200) << QPoint(0, 0);
+    QTest::newRow("nearer the second monitor")
+        << QRect(-1900, 1100, 536, 193) << QPoint(-1280, 831);
+}
+
+void TestShellParts::windowComesBackOnlyWhenOffEveryScreen()
+{
+    QFETCH(QRect, frame);
+    QFETCH(QPoint, to);
+    const bool two = QByteArray(QTest::currentDataTag()).contains("second");
+    QList<QRect> screens{QRect(0, 0, 1920, 1080)};
+    QList<QRect> freeAreas{QRect(0, 0, 1920, 1040)};
+    if (two) {
+        screens << QRect(-1280, 0, 1280, 1024);
+        freeAreas << QRect(-1280, 0, 1280, 1024);
+    }
+    QCOMPARE(shell::placeBackOnScreen(frame, screens, freeAreas).value_or(QPoint(-1, -1)), to);
 }
 
 QTEST_MAIN(TestShellParts)
