@@ -333,10 +333,17 @@ void MainWindow::setMousePointer(qint16 kind)
 
 void MainWindow::applyPointer()
 {
+    // The hand belongs to the push buttons; the lists and frames keep their
+    // own pointer. The wait pointer covers the whole window.
+    const bool hand = m_mousePointer == MousePointer::Custom && m_mouseIcon;
+    for (QPushButton *button : {m_ui->helpButton, m_ui->startButton}) {
+        if (hand)
+            button->setCursor(*m_mouseIcon);
+        else
+            button->unsetCursor();
+    }
     if (m_mousePointer == MousePointer::Hourglass)
         setCursor(Qt::WaitCursor);
-    else if (m_mousePointer == MousePointer::Custom && m_mouseIcon)
-        setCursor(*m_mouseIcon);
     else
         unsetCursor();
 }

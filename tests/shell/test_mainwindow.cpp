@@ -1,12 +1,18 @@
+#include "curfile.h"
 #include "fakeplatform.h"
+#include "layouts/screenreader.h"
 #include "shell/mainwindow.h"
+#include "shell/qtmessagebox.h"
 #include "strobe/strobe.h"
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
@@ -36,7 +42,9 @@ private Q_SLOTS:
     void pointerFollowsTheMouse_data();
     void pointerFollowsTheMouse();
     void mouseMovesReachTheHandlers();
+    void handShowsOnlyOverThePushButtons();
     void helpShowsTheInstruction();
+    void helpKeepsTheAddressOnOneLine();
     void enterPressesOnlyTheFocusedButton_data();
     void enterPressesOnlyTheFocusedButton();
     void screenReadersHearWhatEachControlIs_data();
@@ -193,6 +201,30 @@ void TestMainWindow::mouseMovesReachTheHandlers()
     QTRY_COMPARE(form.mousePointer(), shell::MousePointer::Default);
 }
 
+void TestMainWindow::handShowsOnlyOverThePushButtons()
+{
+    FakePlatform platform;
+    QFile file(platform.folder + QStringLiteral("/HAND-M.CUR"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(makeCursorFile(32, QPoint(5, 7)));
+    file.close();
+    shell::MainWindow form(platform);
+    form.setUp();
+    form.pointerOverButton();
+    // The pointer may leave a button straight onto a list, which reports no move.
+    for (const char *name : {"PushButton1", "PushButton2"})
+        QCOMPARE(child<QWidget>(form, name)->cursor().shape(), Qt::BitmapCursor);
+    for (const char *name : {"Combo1", "Combo2", "Frame3", "Form1"}) {
+        QWidget *widget = qstrcmp(name, "Form1") == 0 ? &form : child<QWidget>(form, name);
+        QCOMPARE(widget->cursor().shape(), Qt::ArrowCursor);
+    }
+    form.setMousePointer(shell::MousePointer::Hourglass);
+    for (const char *name : {"PushButton2", "Combo1"})
+        QCOMPARE(child<QWidget>(form, name)->cursor().shape(), Qt::WaitCursor);
+    form.pointerOverBackground();
+    QCOMPARE(child<QWidget>(form, "PushButton2")->cursor().shape(), Qt::WaitCursor);
+}
+
 void TestMainWindow::helpShowsTheInstruction()
 {
     FakePlatform platform;
@@ -206,6 +238,30 @@ void TestMainWindow::helpShowsTheInstruction()
                             "https://www.quarnel.com/contact/"));
     QCOMPARE(help.style, 0);
     QVERIFY(!help.title.has_value());
+}
+
+// Qt wraps a box's text at 500 pixels, and breaks an address after a slash.
+void TestMainWindow::helpKeepsTheAddressOnOneLine()
+{
+    FakePlatform platform;
+    shell::MainWindow form(platform);
+    form.showHelp();
+    QCOMPARE(platform.box.shown.size(), 1);
+    const auto &help = platform.box.shown.first();
+    QMessageBox box;
+    shell::QtMessageBox::prepare(box, help.prompt, help.style, help.title);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), shell::QtMessageBox::forDisplay(help.prompt));
+    QVERIFY(label->text().endsWith(u" https://www.quarnel.com/contact/"_s));
+    // As many lines as with no limit on the width: the instruction, a blank
+    // line, the question with the address.
+    if (label->wordWrap()) {
+        const int unlimited = label->heightForWidth(QWIDGETSIZE_MAX);
+        QCOMPARE(label->heightForWidth(label->width()), unlimited);
+    }
 }
 
 void TestMainWindow::enterPressesOnlyTheFocusedButton_data()
