@@ -109,4 +109,13 @@ void announceList(QComboBox &list, const QString &name, const QString &descripti
     QAccessible::registerAccessibleInterface(new ListInterface(&list));
 }
 
+QString strobeWarning()
+{
+    return QStringLiteral(
+        "Photosensitivity warning: flashes the whole screen until you press Escape. Classic "
+        "Strobe Light shows 1.67, 2.22 or 3.33 white flashes a second at Slow, Medium or Fast; "
+        "Random Colors changes the colour of the whole screen 4.3, 5.7 or 8.6 times a second. "
+        "Flashing lights can trigger seizures in people with photosensitive epilepsy.");
+}
+
 } // namespace layouts

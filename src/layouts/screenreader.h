@@ -21,4 +21,9 @@ void announceAsWindow(QWidget &window);
 // labelled-by relation that not every screen reader follows.
 void announceList(QComboBox &list, const QString &name, const QString &description);
 
+// The photosensitivity warning on the button that starts the strobe, as its
+// tooltip and what screen readers read on focus: the rates the strobe shows
+// and how to stop it.
+QString strobeWarning();
+
 } // namespace layouts

@@ -155,8 +155,11 @@ void MainWindow::describeForScreenReaders()
         QStringLiteral("How fast the strobe changes colour: Slow, Medium or Fast."));
     m_ui->helpButton->setAccessibleDescription(
         QStringLiteral("Tells how to stop the strobe and how to contact us."));
-    m_ui->startButton->setAccessibleDescription(
-        QStringLiteral("Flashes the whole screen until you press Escape."));
+    m_ui->startButton->setToolTip(layouts::strobeWarning());
+    m_ui->startButton->setAccessibleDescription(layouts::strobeWarning());
+    setAccessibleDescription(
+        QStringLiteral("Choose a strobe style and a speed, then Start Strobing. The strobe "
+                       "flashes the whole screen; Escape stops it."));
 }
 
 MainWindow::~MainWindow() = default;

@@ -1,6 +1,7 @@
 #include "fakeidleinhibitor.h"
 #include "fakemessagebox.h"
 #include "layouts/colorvalue.h"
+#include "layouts/screenreader.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/optionsource.h"
 #include "strobe/stepper.h"
@@ -434,19 +435,23 @@ void TestStrobe::failuresAreReportedAndCarryOn()
 
 void TestStrobe::warningGivesTheRates_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::newRow("README") << QStringLiteral(LUMIVEX_README);
-    QTest::newRow("AppStream description") << QStringLiteral(LUMIVEX_METAINFO);
+    const auto read = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("README") << read(QStringLiteral(LUMIVEX_README));
+    QTest::newRow("AppStream description") << read(QStringLiteral(LUMIVEX_METAINFO));
+    QTest::newRow("Start Strobing tooltip") << layouts::strobeWarning();
 }
 
 // The photosensitivity warnings state the rates the strobe really shows: for
 // Classic Strobe Light the changes to white, for Random Colors every change.
 void TestStrobe::warningGivesTheRates()
 {
-    QFETCH(QString, path);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(file.readAll()).simplified().remove(u"> "_s);
+    QFETCH(QString, warning);
+    QVERIFY(!warning.isEmpty());
+    const QString text = warning.simplified().remove(u"> "_s);
 
     QStringList rates[2];
     for (qint16 style : {0, 1}) {
