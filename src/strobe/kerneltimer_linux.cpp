@@ -1,8 +1,8 @@
 #include "strobe/kerneltimer.h"
 
+#include "strobe/framelog.h"
 #include "strobe/stepthread.h"
 
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <sys/timerfd.h>
@@ -13,8 +13,6 @@
 namespace strobe {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcFrames, "lumivex.strobe.frames", QtWarningMsg)
 
 // timerfd: the kernel keeps the grid itself, to the nanosecond, and counts the
 // deadlines that passed since the last read.

@@ -6,6 +6,7 @@
 #include "layouts/applicationicon.h"
 #include "layouts/colorvalue.h"
 #include "strobe/currentdesktop.h"
+#include "strobe/framelog.h"
 #include "strobe/idleinhibitor.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/optionsource.h"
@@ -15,6 +16,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+
+#include <utility>
 
 namespace strobe {
 
@@ -172,6 +175,7 @@ void Strobe::unload()
     if (!m_window)
         return;
     followSteps();
+    sayTimerClock();
     StrobeWindow *window = m_window;
     m_window = nullptr;
     window->detach();
@@ -192,6 +196,7 @@ void Strobe::unload()
 // when it has to: for the hint, at a key and at closing.
 void Strobe::stepOnTimerThread()
 {
+    m_timerClockToSay = false;
     // A timer without a speed never ticks, and needs no thread.
     if (!m_window || !m_window->stepTimer().isArmed())
         return;
@@ -201,6 +206,14 @@ void Strobe::stepOnTimerThread()
         colours.append(layouts::toQColor(value, m_window->palette()));
     if (m_window->stepOnTimerThread(colours, m_colorIndex))
         m_window->stepTimer().reportAfter(ticksUntilHint());
+    else
+        m_timerClockToSay = true;
+}
+
+void Strobe::sayTimerClock()
+{
+    if (std::exchange(m_timerClockToSay, false))
+        qCInfo(lcFrames, "Strobe steps follow the timer");
 }
 
 void Strobe::followSteps()
@@ -328,10 +341,12 @@ void Strobe::step()
 {
     if (!m_window)
         return;
-    if (m_tickCount > 44)
+    if (m_tickCount > 44) {
         m_window->hint()->setVisible(false);
-    else
+        sayTimerClock();
+    } else {
         ++m_tickCount;
+    }
     if (m_colorIndex > m_flashColors.size() - 1) {
         m_colorIndex = 0;
     } else {

@@ -84,6 +84,9 @@ private:
     void stepOnTimerThread();
     // Brings the state here up to the steps made on the timer's thread.
     void followSteps();
+    // Says, once for each opening, that the steps follow the timer when they
+    // are made on this thread; the timer's own thread says what it follows.
+    void sayTimerClock();
 
     // At most this many ticks from the opening until the hint is hidden.
     static constexpr qint16 kTicksToHint = 46;
@@ -98,6 +101,7 @@ private:
     bool m_hideActive = false;
     qint16 m_hideStep = 0;
     qint32 m_backColor;
+    bool m_timerClockToSay = false;
 
     QPointer<StrobeWindow> m_window;
     QList<QPointer<StrobeWindow>> m_closing;

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QScreen>
 #include <QTest>
 
@@ -75,6 +76,7 @@ private Q_SLOTS:
     void sequences_data();
     void sequences();
     void hintThroughTick45();
+    void saysTheTimerIsTheClock();
     void catchUpMatchesTicks_data();
     void catchUpMatchesTicks();
     void hideSequence_data();
@@ -187,6 +189,54 @@ void TestStrobe::hintThroughTick45()
 // Steps made on the timer's own thread are taken here in one go, for the hint,
 // a key or the closing: the state must be that of as many single ticks, and
 // the hint's tick must be the one asked to be woken for.
+namespace {
+
+QStringList frameMessages;
+
+void recordFrameMessage(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    if (qstrcmp(context.category, "lumivex.strobe.frames") == 0)
+        frameMessages << message;
+}
+
+} // namespace
+
+// Offscreen nothing but the window's thread steps: it says so when the hint
+// goes, or at closing if sooner, once for each opening.
+void TestStrobe::saysTheTimerIsTheClock()
+{
+    QLoggingCategory::setFilterRules(u"lumivex.strobe.frames.info=true"_s);
+    frameMessages.clear();
+    const QtMessageHandler before = qInstallMessageHandler(recordFrameMessage);
+    const QStringList once{u"Strobe steps follow the timer"_s};
+    showStrobe();
+    for (int tick = 1; tick <= 45; ++tick)
+        m_strobe->step();
+    const QStringList beforeHint = frameMessages;
+    m_strobe->step();
+    const QStringList atHint = frameMessages;
+    m_strobe->step();
+    m_strobe->unload();
+    const QStringList afterClosing = frameMessages;
+    frameMessages.clear();
+    showStrobe();
+    m_strobe->step();
+    m_strobe->unload();
+    const QStringList closedEarly = frameMessages;
+    frameMessages.clear();
+    m_options.speed = -1;
+    showStrobe();
+    m_strobe->unload();
+    const QStringList noSpeed = frameMessages;
+    qInstallMessageHandler(before);
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(beforeHint, QStringList());
+    QCOMPARE(atHint, once);
+    QCOMPARE(afterClosing, once);
+    QCOMPARE(closedEarly, once);
+    QCOMPARE(noSpeed, QStringList());
+}
+
 void TestStrobe::catchUpMatchesTicks_data()
 {
     QTest::addColumn<qint16>("style");
