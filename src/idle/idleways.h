@@ -2,7 +2,10 @@
 
 #include "strobe/idleinhibitor.h"
 
+#include <functional>
 #include <memory>
+
+class QObject;
 
 namespace idle {
 
@@ -12,5 +15,11 @@ std::unique_ptr<strobe::IdleInhibitor> makeScreenSaverServiceHold();
 std::unique_ptr<strobe::IdleInhibitor> makeXServerSaverHold();
 std::unique_ptr<strobe::IdleInhibitor> makeWaylandIdleHold();
 std::unique_ptr<strobe::IdleInhibitor> makeExecutionStateHold();
+std::unique_ptr<strobe::IdleInhibitor> makeXScreenSaverCommandHold();
+
+// Asks, without waiting, whether anything owns the screen saver service on the
+// session bus; answered later on context's thread, or at once (false) where
+// there is no session bus. A bus that does not answer counts as no owner.
+void askScreenSaverServiceOwned(QObject &context, std::function<void(bool owned)> answer);
 
 } // namespace idle

@@ -9,10 +9,20 @@ std::unique_ptr<strobe::IdleInhibitor> makeScreenSaverServiceHold()
 {
     return nullptr;
 }
+
+void askScreenSaverServiceOwned(QObject &, std::function<void(bool owned)> answer)
+{
+    answer(false);
+}
 #endif
 
 #ifndef LUMIVEX_IDLE_XCB
 std::unique_ptr<strobe::IdleInhibitor> makeXServerSaverHold()
+{
+    return nullptr;
+}
+
+std::unique_ptr<strobe::IdleInhibitor> makeXScreenSaverCommandHold()
 {
     return nullptr;
 }

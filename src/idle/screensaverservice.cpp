@@ -103,6 +103,30 @@ private:
 
 } // namespace
 
+void askScreenSaverServiceOwned(QObject &context, std::function<void(bool owned)> answer)
+{
+    if (!sessionBusAnnounced()) {
+        answer(false);
+        return;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        answer(false);
+        return;
+    }
+    const QString daemon = QStringLiteral("org.freedesktop.DBus");
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        daemon, QStringLiteral("/org/freedesktop/DBus"), daemon, QStringLiteral("NameHasOwner"));
+    call << kService;
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kReplyTimeoutMs), &context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
+                     [answer = std::move(answer)](QDBusPendingCallWatcher *finished) {
+                         finished->deleteLater();
+                         const QDBusPendingReply<bool> reply = *finished;
+                         answer(!reply.isError() && reply.value());
+                     });
+}
+
 std::unique_ptr<strobe::IdleInhibitor> makeScreenSaverServiceHold()
 {
     if (!sessionBusAnnounced())

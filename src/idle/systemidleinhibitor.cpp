@@ -18,8 +18,9 @@ void SystemIdleInhibitor::inhibit(QWidget &window)
     // The session is looked at only once the strobe first opens.
     if (!m_looked) {
         m_looked = true;
-        for (auto make : {makeScreenSaverServiceHold, makeXServerSaverHold, makeWaylandIdleHold,
-                          makeExecutionStateHold}) {
+        for (auto make :
+             {makeScreenSaverServiceHold, makeXServerSaverHold, makeXScreenSaverCommandHold,
+              makeWaylandIdleHold, makeExecutionStateHold}) {
             if (std::unique_ptr<strobe::IdleInhibitor> way = make())
                 m_ways.push_back(std::move(way));
         }
