@@ -64,6 +64,9 @@ for key in Name Comment Icon Exec Categories; do
     grep -q "^$key=." "$desktop" || fail "desktop entry has no $key"
 done
 grep -qx 'Terminal=false' "$desktop" || fail "desktop entry: Terminal=false"
+# The menu's tooltip and search text warn before the first flash.
+grep -q '^Comment=.*seizures.*photosensitive epilepsy' "$desktop" \
+    || fail "desktop entry's Comment carries no warning"
 grep -qx "Icon=$id" "$desktop" || fail "desktop entry names the installed icon"
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 [ -x "$root/bin/$exec_name" ] || fail "Exec=$exec_name is not in the package's bin"
@@ -73,7 +76,9 @@ appstreamcli validate --no-net "$metainfo" >"$scratch/appstream.log" 2>&1 \
     && pass "metainfo validates" || { cat "$scratch/appstream.log" >&2; fail "appstreamcli validate"; }
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" \
     || fail "metainfo launches the desktop entry"
-grep -qi 'photosensitiv' "$metainfo" || fail "metainfo carries the photosensitivity warning"
+# The warning is the description's first paragraph.
+sed -n '/<description>/,/<\/p>/p' "$metainfo" | grep -q 'Photosensitivity warning' \
+    || fail "metainfo's description does not start with the photosensitivity warning"
 
 # The copyright file carries LICENSE word for word, and the changelog made
 # from NEWS starts with the version being packaged.
