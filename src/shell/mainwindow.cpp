@@ -155,7 +155,9 @@ void MainWindow::describeForScreenReaders()
         QStringLiteral("How fast the strobe changes colour: Slow, Medium or Fast."));
     m_ui->helpButton->setAccessibleDescription(
         QStringLiteral("Tells how to stop the strobe and how to contact us."));
-    m_ui->startButton->setToolTip(layouts::strobeWarning());
+    // A paragraph wraps in a tooltip; plain text would stand on one long line.
+    m_ui->startButton->setToolTip(
+        QStringLiteral("<p>%1</p>").arg(layouts::strobeWarning().toHtmlEscaped()));
     m_ui->startButton->setAccessibleDescription(layouts::strobeWarning());
     setAccessibleDescription(
         QStringLiteral("Choose a strobe style and a speed, then Start Strobing. The strobe "
