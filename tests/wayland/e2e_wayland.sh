@@ -8,7 +8,7 @@
 # strobe in weston's full-screen layer over the whole output, panel included,
 # and every pixel but weston's pointer flashes; Escape takes it away, weston
 # gives the focus back to the main window, and Return there starts the strobe
-# again.
+# again. Each opening says that its steps follow the timer.
 #
 # Sway: its tree tells which window has the keyboard and which is full screen:
 # the strobe full screen over every pixel of the output with the keyboard;
@@ -172,7 +172,8 @@ strobe_gone() { ! layer 0xb0000000 | grep -q "of $app_id,"; }
 panel_shows() { [[ "$strobe_colours" != *" $("$build/tools/pixelsampler" --once 512 16) "* ]]; }
 
 e2e_home 1 0
-env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$socket" "$build/lumivex" \
+env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$socket" \
+    QT_LOGGING_RULES="lumivex.strobe.frames.info=true" "$build/lumivex" \
     >"$scratch/lumivex.log" 2>&1 &
 pid=$!
 e2e_until 150 main_up || fail "no main window with app id $app_id: $(scene | grep -i top-level)"
@@ -223,6 +224,11 @@ check_strobe "first start"
 e2e_until 50 main_active || fail "the main window did not get the focus back"
 xdotool key Return
 check_strobe "second start"
+# With no display clock on Wayland the steps follow the timer, and each
+# opening says so.
+timer_said=$(grep -c "Strobe steps follow the timer$" "$scratch/lumivex.log" || true)
+[[ $timer_said == 2 ]] \
+    || fail "the timer was named $timer_said times for two openings: $(cat "$scratch/lumivex.log")"
 kill -0 "$pid" || fail "the program ended: $(cat "$scratch/lumivex.log")"
 e2e_stop
 echo "Wayland end-to-end: ok"
