@@ -2,7 +2,7 @@
 # One running copy per display, as a person meets it, on a bare X server or
 # under a window manager:
 #   - a second launch ends at once with status 0, and there is still one main
-#     window, of the first copy;
+#     window, of the first copy; --help and --version still answer;
 #   - with the first copy's strobe open, a second launch brings the strobe
 #     forward with the keyboard, also when the main window had been put above
 #     it; one Escape then closes it, and nothing is left flashing;
@@ -75,6 +75,9 @@ e2e_home 1 2
 # shellcheck disable=SC2119 # no environment of its own
 e2e_start
 launch_again "main window"
+# The information options still answer with a copy running.
+"$build/lumivex" --help | grep -q '^Usage: lumivex' || fail "$where: --help with a copy running"
+"$build/lumivex" --version | grep -q '^Lumivex' || fail "$where: --version with a copy running"
 e2e_until 50 main_focused || fail "$where: the main window lost the keyboard to $(focus_name)"
 
 # Style list, speed list, "Start Strobing": Return presses it.
