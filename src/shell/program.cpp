@@ -1,8 +1,10 @@
 #include "shell/program.h"
 
+#include "shell/comeforward.h"
 #include "shell/commandline.h"
 #include "shell/desktopplatform.h"
 #include "shell/mainwindow.h"
+#include "shell/singleinstance.h"
 
 #include <QApplication>
 #ifdef Q_OS_WIN
@@ -127,6 +129,9 @@ int runProgram(int argc, char *argv[])
     case Request::Window:
         break;
     }
+    SingleInstance instance(sessionKey(argc, argv));
+    if (instance.handedOver())
+        return 0;
 
     refuseFileOptions(argc, argv);
     std::unique_ptr<QApplication> app;
@@ -151,6 +156,7 @@ int runProgram(int argc, char *argv[])
 #endif
     DesktopPlatform platform;
     MainWindow window(platform);
+    instance.listen([&window] { comeForward(window); });
     window.setUp();
 #ifdef Q_OS_UNIX
     if (s_endRequested)

@@ -1,5 +1,6 @@
 // The real program under X: killed with SIGKILL right after a choice, and two
-// copies writing the same settings file. Run under xvfb-run.
+// copies, each on a display of its own, writing the same settings file. Run
+// under xvfb-run.
 #include "faultsupport.h"
 #include "settings/initext.h"
 
@@ -8,14 +9,49 @@
 #include <QTest>
 #include <QThread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
+// An X server of its own, for a second session of the same user.
+class XServer
+{
+public:
+    XServer()
+    {
+        // Xvfb writes the display number it took to the descriptor named.
+        m_process.start(QStringLiteral("Xvfb"),
+                        {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                         QStringLiteral("-screen"), QStringLiteral("0"),
+                         QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
+        QByteArray number;
+        while (!number.endsWith('\n') && m_process.waitForReadyRead(10000))
+            number += m_process.readAllStandardOutput();
+        if (number.endsWith('\n'))
+            m_display = u':' + QString::fromLatin1(number.trimmed());
+    }
+    ~XServer()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(10000);
+    }
+    Q_DISABLE_COPY_MOVE(XServer)
+
+    QString display() const { return m_display; }
+
+private:
+    QProcess m_process;
+    QString m_display;
+};
+
 // The built program with its own settings folder and an xdg-open that opens
-// nothing, so no browser ever starts.
+// nothing, so no browser ever starts; on the display named, or the test's own.
 class ProgramRun
 {
 public:
-    explicit ProgramRun(const QString &configHome)
+    explicit ProgramRun(const QString &configHome, const QString &display = {})
+        : m_display(display.isEmpty() ? qEnvironmentVariable("DISPLAY") : display)
     {
         const QString opener = m_bin.filePath(QStringLiteral("xdg-open"));
         faults::writeBytes(opener, QByteArrayLiteral("#!/bin/sh\n"));
@@ -25,6 +61,7 @@ public:
                    m_bin.path() + u':' + env.value(QStringLiteral("PATH")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), m_display);
         m_process.setProcessEnvironment(env);
     }
     ~ProgramRun() { kill(); }
@@ -36,12 +73,11 @@ public:
         m_process.start(QStringLiteral(LUMIVEX_PROGRAM), {});
         QByteArray out;
         for (int waited = 0; waited < 20000 && m_process.waitForStarted(); waited += 100) {
-            if (faults::runTool(QStringLiteral("xdotool"),
-                                {QStringLiteral("search"), QStringLiteral("--all"),
-                                 QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                 QString::number(m_process.processId()), QStringLiteral("--name"),
-                                 QStringLiteral("^Lumivex Software$")},
-                                &out)) {
+            if (xdotool({QStringLiteral("search"), QStringLiteral("--all"),
+                         QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                         QString::number(m_process.processId()), QStringLiteral("--name"),
+                         QStringLiteral("^Lumivex Software$")},
+                        &out)) {
                 m_window = QString::fromLatin1(out.trimmed().split('\n').first());
                 return true;
             }
@@ -52,11 +88,10 @@ public:
     // Focuses the main window and types keys (xdotool key names).
     bool sendKeys(const QStringList &keys)
     {
-        return faults::runTool(QStringLiteral("xdotool"),
-                               QStringList{QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-                                           m_window, QStringLiteral("key"),
-                                           QStringLiteral("--delay"), QStringLiteral("30")}
-                                   + keys);
+        return xdotool(QStringList{QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                                   m_window, QStringLiteral("key"), QStringLiteral("--delay"),
+                                   QStringLiteral("30")}
+                       + keys);
     }
     void kill()
     {
@@ -70,6 +105,14 @@ public:
     }
 
 private:
+    bool xdotool(const QStringList &arguments, QByteArray *out = nullptr) const
+    {
+        return faults::runTool(
+            QStringLiteral("env"),
+            QStringList{u"DISPLAY="_s + m_display, QStringLiteral("xdotool")} + arguments, out);
+    }
+
+    QString m_display;
     QTemporaryDir m_bin;
     QProcess m_process;
     QString m_window;
@@ -132,7 +175,11 @@ void TestProcessFaults::twoInstancesShareTheFile()
     ProgramRun first(home.path());
     QVERIFY(first.start());
     QTRY_COMPARE_WITH_TIMEOUT(stored(home.path()), QStringLiteral("0,0"), 10000);
-    ProgramRun second(home.path());
+    // Copies on one display hand over to the first; another display is another
+    // session of the same user, with the same settings.
+    const XServer other;
+    QVERIFY(!other.display().isEmpty());
+    ProgramRun second(home.path(), other.display());
     QVERIFY(second.start());
 
     // Each copy changes its own list; neither loses the other's change.

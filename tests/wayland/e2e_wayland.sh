@@ -107,6 +107,12 @@ print(r["width"], r["height"])'; }
     e2e_until 150 focused "Lumivex Software" || fail "sway: the main window has no keyboard: $(windows)"
     xdotool key --delay 100 Tab Tab Return
     e2e_strobe_up "first start"
+    # A second launch hands over to this copy and ends.
+    env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$socket" timeout 10 "$build/lumivex" \
+        2>/dev/null || fail "sway: a second launch ended with status $?"
+    [[ $(windows | grep -c ' Lumivex Software$') == 1 ]] || fail "sway: not one main window: $(windows)"
+    strobe_focused || fail "sway: the strobe lost the keyboard to a second launch"
+    echo "sway, second launch: handed over"
 
     swaymsg "[pid=$other_pid] focus" >/dev/null
     other_name=$(windows | awk -v p="$other_pid" '$3 == p { $1 = $2 = $3 = $4 = $5 = $6 = $7 = ""; print }' | sed 's/^ *//')
@@ -177,6 +183,12 @@ env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$socket" \
     >"$scratch/lumivex.log" 2>&1 &
 pid=$!
 e2e_until 150 main_up || fail "no main window with app id $app_id: $(scene | grep -i top-level)"
+# A second launch hands over to this copy and ends.
+env -u DISPLAY XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$socket" timeout 10 "$build/lumivex" \
+    2>/dev/null || fail "a second launch ended with status $?"
+[[ $(scene | grep -c "top-level window 'Lumivex Software' of $app_id") == 1 ]] \
+    || fail "not one main window: $(scene | grep -i top-level)"
+echo "second launch: handed over"
 
 # Every pixel of the output but weston's own pointer shows a strobe colour.
 all_strobe() {
