@@ -158,7 +158,11 @@ void MainWindow::describeForScreenReaders()
         QStringLiteral("Flashes the whole screen until you press Escape."));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // Off the screen before the saves still under way are waited for.
+    hide();
+}
 
 bool MainWindow::finishSaving(int timeoutMs)
 {
