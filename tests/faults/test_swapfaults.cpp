@@ -270,7 +270,7 @@ void TestSwapFaults::pathChangesKindWhileRead()
     const QByteArray text = "[Lumivex%20Software]\nCombo1=1\n";
     QVERIFY(writeBytes(real, text));
     QVERIFY(writeBytes(file, text));
-    Swapper swapper(file, {fileWith(text), linkTo(real)}, 0);
+    Swapper swapper(file, {fileWith(text), linkTo(real)}, 1000);
     int failed = 0;
     QString last;
     QElapsedTimer timer;
@@ -289,25 +289,31 @@ void TestSwapFaults::pathChangesKindWhileRead()
 
 void TestSwapFaults::pathChangesKindDuringSaves()
 {
-    // The same, a little slower, while values are saved: no save fails.
+    // The same, a thousand times a second, while values are saved: a save
+    // may find the path changed too often (on a busy machine, where its
+    // rounds take long), but none fails for a change of kind.
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Quarnel.conf"));
     const QString real = dir.filePath(QStringLiteral("real.conf"));
     const QByteArray text = "[Other]\nx=1\n";
     QVERIFY(writeBytes(real, text));
     QVERIFY(writeBytes(file, text));
-    Swapper swapper(file, {fileWith(text), linkTo(real)}, 300);
+    Swapper swapper(file, {fileWith(text), linkTo(real)}, 1000);
     settings::IniFileStore store(dir.path());
     QStringList failures;
-    for (int i = 0; i < 300; ++i) {
+    int keptChanging = 0;
+    for (int i = 0; i < 600; ++i) {
         try {
             store.saveSetting(kApplication, kSection, QStringLiteral("Combo1"),
                               QString::number(i % 2));
         } catch (const errors::Failure &failure) {
-            failures << failure.description();
+            if (failure.description().contains(QStringLiteral("it kept changing")))
+                ++keptChanging;
+            else
+                failures << failure.description();
         }
     }
-    qInfo("%d swaps", swapper.stop());
+    qInfo("%d swaps; %d saves found the path changing too often", swapper.stop(), keptChanging);
     QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
 }
 
