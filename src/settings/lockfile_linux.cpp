@@ -110,8 +110,10 @@ bool isProcessRunning(qint64 pid, const QString &program)
     const QString running = processNameByPid(pid);
     if (running.isEmpty())
         return true;
+    // QLockFile follows a link of that name in the current folder; Qt writes
+    // a bare name, and no path a lock names elsewhere is looked at.
     QFileInfo named(program);
-    if (named.isSymLink())
+    if (!program.contains(u'/') && named.isSymLink())
         named.setFile(named.symLinkTarget());
     return running == named.fileName();
 }
