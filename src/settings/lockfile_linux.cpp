@@ -54,12 +54,24 @@ QString processNameByPid(qint64 pid)
     return QFile::decodeName(posix::namePart(target));
 }
 
+// Read from files each time Qt is asked; neither changes while the program runs.
+const QByteArray &machineId()
+{
+    static const QByteArray id = QSysInfo::machineUniqueId();
+    return id;
+}
+
+const QByteArray &bootId()
+{
+    static const QByteArray id = QSysInfo::bootUniqueId();
+    return id;
+}
+
 QByteArray lockContents()
 {
     return QByteArray::number(QCoreApplication::applicationPid()) + '\n'
            + processNameByPid(QCoreApplication::applicationPid()).toUtf8() + '\n'
-           + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n'
-           + QSysInfo::bootUniqueId() + '\n';
+           + QSysInfo::machineHostName().toUtf8() + '\n' + machineId() + '\n' + bootId() + '\n';
 }
 
 struct Owner
@@ -186,12 +198,12 @@ bool isStale(const Found &lock)
         return age > kAbandonedMs;
     bool sameHost = owner->host.isEmpty() || owner->host == QSysInfo::machineHostName();
     if (!owner->hostId.isEmpty()) {
-        const QByteArray ours = QSysInfo::machineUniqueId();
+        const QByteArray &ours = machineId();
         if (!ours.isEmpty())
             sameHost = ours == owner->hostId;
     }
     if (sameHost) {
-        if (!owner->bootId.isEmpty() && owner->bootId != QSysInfo::bootUniqueId())
+        if (!owner->bootId.isEmpty() && owner->bootId != bootId())
             return true;
         if (!isProcessRunning(owner->pid, owner->program))
             return true;
@@ -276,11 +288,15 @@ bool removeStale(const QByteArray &path, int depth)
 
 LockFile::Attempt attempt(const QByteArray &path, int depth, Descriptor *held, QString *why)
 {
-    *held = create(path, why);
-    if (held->get() >= 0)
-        return LockFile::Attempt::Taken;
-    if (!why->isEmpty())
-        return LockFile::Attempt::CannotCreate;
+    // Making a lock costs more than looking: one that is there is read first.
+    struct stat there = {};
+    if (::lstat(path.constData(), &there) != 0) {
+        *held = create(path, why);
+        if (held->get() >= 0)
+            return LockFile::Attempt::Taken;
+        if (!why->isEmpty())
+            return LockFile::Attempt::CannotCreate;
+    }
     const Found lock = readLock(path);
     switch (lock.kind) {
     case Found::Kind::Nothing:
