@@ -56,8 +56,8 @@ SaveQueue::~SaveQueue()
 void SaveQueue::endWithoutSaving()
 {
     std::fprintf(stderr,
-                 "lumivex: the settings were still being saved after %.1f s; ending without "
-                 "them, the settings file as it was\n",
+                 "lumivex: a save of the settings was still under way after %.1f s; ending "
+                 "without it (the settings file is left as it was)\n",
                  m_exitWaitMs / 1000.0);
     std::fflush(stderr);
     std::_Exit(EXIT_SUCCESS);
