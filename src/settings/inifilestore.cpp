@@ -139,17 +139,21 @@ void IniFileStore::saveSetting(const QString &application, const QString &sectio
         if (lockFirst)
             lock.take(kLockFirstWaitMs);
         const file::Source current(path);
-        if (unchanged(current.contents()))
-            return;
-        file::Replacement replacement(current,
-                                      edited(current.contents(), path, section, key, value));
-        if (!lockFirst && !lock.takeWithin(SaveLock::kShortWaitMs))
-            continue;
-        if (current.isCurrent()) {
-            replacement.commit();
-            file::removeStaleTemporaries(current.target());
-            file::flushFolderOf(current.target());
-            return;
+        // A path that changed kind as it was read starts the round over, as
+        // a changed file does.
+        if (!current.isChanging()) {
+            if (unchanged(current.contents()))
+                return;
+            file::Replacement replacement(current,
+                                          edited(current.contents(), path, section, key, value));
+            if (!lockFirst && !lock.takeWithin(SaveLock::kShortWaitMs))
+                continue;
+            if (current.isCurrent()) {
+                replacement.commit();
+                file::removeStaleTemporaries(current.target());
+                file::flushFolderOf(current.target());
+                return;
+            }
         }
         // Only a program that ignores the lock can change the file now.
         if (lockFirst && (deadline.hasExpired() || round == kMaxRounds))

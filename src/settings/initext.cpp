@@ -24,6 +24,12 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
+// What QByteArrayView::trimmed() takes away.
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // Names as QSettings compares them: folded to lower case where it ignores case.
 QString lookupForm(const QString &name)
 {
@@ -101,7 +107,7 @@ public:
 private:
     void header(const Line &line);
     void entry(const Line &line);
-    bool followsByteOrderMark(const Line &line) const;
+    QByteArrayView generalName(const Line &line, QByteArrayView trimmed) const;
     bool isKey(QByteArrayView name, const QString &section, bool sectionLowercase) const;
     void end(const Line &last, bool lastEndsText, qsizetype start);
     bool escapedBreakStaysAlone() const;
@@ -181,21 +187,27 @@ void Scanner::entry(const Line &line)
     const QByteArrayView name = m_text.sliced(line.start, line.equals - line.start).trimmed();
     if (m_inSection && isKey(name, m_sectionAsWritten, m_sectionLowercase))
         m_layout.assignment = line;
-    else if (m_inGeneral && !followsByteOrderMark(line) && isKey(name, QString(), true))
+    else if (m_inGeneral && isKey(generalName(line, name), QString(), true))
         m_layout.generalAssignment = line;
 }
 
-// QSettings reads [General] from the very start of the text: a byte-order
-// mark is part of the name on the line it begins.
-bool Scanner::followsByteOrderMark(const Line &line) const
+// QSettings reads [General] from the very start of the text, byte-order mark
+// included, and drops the mark only as it decodes a name: the name on the
+// line the mark begins keeps the blanks between the two ("\xEF\xBB\xBF Combo1"
+// is " Combo1"), and its end alone is trimmed.
+QByteArrayView Scanner::generalName(const Line &line, QByteArrayView trimmed) const
 {
-    if (line.skipped != 3 || !m_text.startsWith("\xEF\xBB\xBF"))
-        return false;
-    for (qsizetype at = line.skipped; at < line.start; ++at) {
+    constexpr qsizetype kMark = 3;
+    if (line.skipped != kMark || !m_text.startsWith("\xEF\xBB\xBF"))
+        return trimmed;
+    for (qsizetype at = kMark; at < line.start; ++at) {
         if (isLineBreak(m_text[at]))
-            return false;
+            return trimmed;
     }
-    return true;
+    QByteArrayView name = m_text.sliced(kMark, line.equals - kMark);
+    while (!name.isEmpty() && isAsciiSpace(name.back()))
+        name.chop(1);
+    return name;
 }
 
 bool Scanner::isKey(QByteArrayView name, const QString &section, bool sectionLowercase) const

@@ -1,22 +1,19 @@
 #pragma once
 
-#include <QLockFile>
-#include <QString>
+#include "settings/lockfile.h"
 
-#include <optional>
+#include <QString>
 
 namespace settings {
 
 // The lock that programs sharing a settings file hold while they replace it:
 // the file <settings file>.lock in QLockFile's format, so that QSettings in
 // other programs honours it. Unlike QLockFile it is taken without a flush to
-// disk, so holding it costs no wait for the disk; a stale lock left by a
-// program that ended is taken over through QLockFile.
+// disk, so holding it costs no wait for the disk.
 class SaveLock final
 {
 public:
     explicit SaveLock(QString settingsFile);
-    ~SaveLock();
     Q_DISABLE_COPY_MOVE(SaveLock)
 
     // Takes the lock, waiting waitMs at most. Throws errors::Failure when it
@@ -30,13 +27,9 @@ public:
     static constexpr int kShortWaitMs = 250;
 
 private:
-    bool isSafeChain() const;
-    bool tryTake();
-
     QString m_settingsFile;
     QString m_name;
-    bool m_created = false;
-    std::optional<QLockFile> m_takenOver;
+    file::LockFile m_lock;
 };
 
 } // namespace settings

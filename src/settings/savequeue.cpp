@@ -6,6 +6,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
@@ -14,8 +16,9 @@
 
 namespace settings {
 
-SaveQueue::SaveQueue(SettingsStore &store, Mode mode)
+SaveQueue::SaveQueue(SettingsStore &store, Mode mode, int exitWaitMs)
     : m_store(store)
+    , m_exitWaitMs(exitWaitMs)
 {
     if (mode == Mode::Background) {
         m_thread = QThread::create([this] {
@@ -42,8 +45,22 @@ SaveQueue::~SaveQueue()
         m_stopping = true;
         m_wake.wakeAll();
     }
-    m_thread->wait();
+    if (!m_thread->wait(QDeadlineTimer(m_exitWaitMs)))
+        endWithoutSaving();
     delete m_thread;
+}
+
+// A save that does not end (a file system that stopped answering) cannot be
+// cut short, and the store it uses goes with the program: the program ends
+// here. A save replaces the file in one step, so the file stays as it was.
+void SaveQueue::endWithoutSaving()
+{
+    std::fprintf(stderr,
+                 "lumivex: a save of the settings was still under way after %.1f s; ending "
+                 "without it (the settings file is left as it was)\n",
+                 m_exitWaitMs / 1000.0);
+    std::fflush(stderr);
+    std::_Exit(EXIT_SUCCESS);
 }
 
 void SaveQueue::save(const QString &application, const QString &section, const QString &key,

@@ -24,8 +24,10 @@ class SaveQueue final : public QObject
 public:
     enum class Mode { Background, Immediate };
 
-    SaveQueue(SettingsStore &store, Mode mode);
-    // Saves what is waiting, then stops the thread.
+    SaveQueue(SettingsStore &store, Mode mode, int exitWaitMs = kExitWaitMs);
+    // Saves what is waiting, then stops the thread. When that takes longer
+    // than exitWaitMs, it ends the program instead (status 0, a line on
+    // standard error), leaving the file as it was.
     ~SaveQueue() override;
     Q_DISABLE_COPY_MOVE(SaveQueue)
 
@@ -39,6 +41,9 @@ public:
     // Waits until every value asked for is saved, or failed, or timeoutMs
     // has passed; returns whether nothing is left.
     bool finish(int timeoutMs);
+
+    // A save waits at most about four seconds for another program's lock.
+    static constexpr int kExitWaitMs = 5000;
 
 Q_SIGNALS:
     void failed(const QString &description);
@@ -54,6 +59,7 @@ private:
 
     void saveNow(const Pending &pending);
     void run();
+    [[noreturn]] void endWithoutSaving();
 
     SettingsStore &m_store;
     QMutex m_storeMutex; // the store serves one thread at a time
@@ -64,6 +70,7 @@ private:
     bool m_busy = false;
     bool m_stopping = false;
     QThread *m_thread = nullptr;
+    int m_exitWaitMs;
 };
 
 } // namespace settings

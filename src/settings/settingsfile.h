@@ -31,19 +31,6 @@ QByteArray stamp(const QString &path);
 // Creates folder, private to the user, when the folder above it is there.
 bool makeFolder(const QString &folder);
 
-// Whether path names nothing, or a regular file of at most maxSize bytes
-// that is no link.
-bool isAbsentOrSmallFile(const QString &path, qint64 maxSize);
-
-// Creates the file path holding bytes in one step, so that nobody ever sees
-// it empty or half written. Returns false, with error empty, when something
-// is at path already; false with the reason when it cannot be created.
-bool createWhole(const QString &path, const QByteArray &bytes, QString *error);
-
-// Whether the lock file at path was left behind half made: no owner written
-// in it, older than a second, and nobody holding it.
-bool isAbandonedLock(const QString &path);
-
 // Removes temporary files of saves into target that were killed over a
 // minute ago.
 void removeStaleTemporaries(const QString &target);
@@ -84,6 +71,10 @@ public:
     // save replace only the file that it read.
     bool isCurrent() const;
 
+    // Whether path changed kind as it was read (a link became a file, or a
+    // file a link): contents() tells nothing then, and it is read again.
+    bool isChanging() const { return m_changing; }
+
     struct Opened;
 
 private:
@@ -91,6 +82,7 @@ private:
     QString m_target;
     Contents m_contents;
     std::unique_ptr<Opened> m_opened;
+    bool m_changing = false;
 
     friend class Replacement;
 };

@@ -1,6 +1,8 @@
 #include "settings/settingsfile.h"
 
 #include "errors/failure.h"
+#include "settings/filebasics_linux.h"
+#include "settings/resolve_linux.h"
 #include "settings/settingsstore.h"
 
 #include <QDir>
@@ -14,13 +16,11 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -28,38 +28,27 @@ namespace settings::file {
 
 namespace {
 
+using posix::createNamed;
+using posix::createUnnamed;
+using posix::Descriptor;
+using posix::folderPart;
+using posix::freshNameBeside;
+using posix::namePart;
+using posix::reason;
+using posix::resolve;
+using posix::Resolved;
+using posix::writeAll;
+
 // Far beyond any settings file; a bigger one is not read into memory.
 constexpr qint64 kMaxSize = 256 * 1024 * 1024;
-
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+// A path that changes between a link and a file as often as it is read is
+// hostile, not busy.
+constexpr int kMaxReadsOfChangingPath = 20;
 
 QString native(const QString &path)
 {
     return errors::shownPath(path);
 }
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd)
-    {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Q_DISABLE_COPY_MOVE(Descriptor)
-
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 // The kernel's own files (/proc, /sys) look regular but are no settings: they
 // can hold secrets or stand for devices.
@@ -68,19 +57,6 @@ bool isKernelFile(int fd)
     struct statfs info = {};
     return ::fstatfs(fd, &info) == 0
            && (info.f_type == PROC_SUPER_MAGIC || info.f_type == SYSFS_MAGIC);
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 QByteArray stampOf(const struct stat &info)
@@ -126,24 +102,6 @@ Contents readOpened(int fd)
     }
 }
 
-// An unnamed file in the folder folder, where the system has them (O_TMPFILE).
-int createUnnamed(int folder)
-{
-#ifdef O_TMPFILE
-    if (QFileInfo::exists(QStringLiteral("/proc/self/fd")))
-        return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-#endif
-    errno = EOPNOTSUPP;
-    return -1;
-}
-
-// A name beside the file name that no other file has.
-QByteArray freshNameBeside(const QByteArray &name)
-{
-    return '.' + name + ".lumivex-"
-           + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
-}
-
 // Gives the unnamed file fd a fresh name beside name in folder, which is returned.
 QByteArray nameUnnamed(int fd, int folder, const QByteArray &name)
 {
@@ -157,157 +115,6 @@ QByteArray nameUnnamed(int fd, int folder, const QByteArray &name)
             return {};
     }
     return {};
-}
-
-Descriptor createNamed(int folder, const QByteArray &name, QByteArray *fresh)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *fresh = freshNameBeside(name);
-        const int fd = ::openat(folder, fresh->constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd >= 0 || errno != EEXIST)
-            return Descriptor(fd);
-    }
-    errno = EEXIST;
-    return Descriptor(-1);
-}
-
-QByteArray folderPart(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
-
-QByteArray namePart(const QByteArray &path)
-{
-    return path.mid(path.lastIndexOf('/') + 1);
-}
-
-// The kernel's protected_symlinks rule, stricter: root follows only its own
-// links, in folders that no other user can write.
-bool mayFollowAsRoot(const QByteArray &link, const struct stat &linkInfo)
-{
-    if (::geteuid() != 0)
-        return true;
-    struct stat folder = {};
-    return linkInfo.st_uid == 0 && ::stat(folderPart(link).constData(), &folder) == 0
-           && folder.st_uid == 0 && (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-// The folder with every link in it followed, as realpath() gives it; as root,
-// a link that another user could have made is not followed, and named in refused.
-QByteArray resolvedFolder(const QByteArray &folder, int *error, QByteArray *refused)
-{
-    if (::geteuid() != 0) {
-        char *resolved = ::realpath(folder.constData(), nullptr);
-        *error = resolved ? 0 : errno;
-        const QByteArray result(resolved);
-        ::free(resolved);
-        return result;
-    }
-    QList<QByteArray> pending = folder.split('/');
-    QByteArray done; // empty for "/"
-    for (int links = 0; !pending.isEmpty();) {
-        const QByteArray part = pending.takeFirst();
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            done.truncate(std::max<qsizetype>(0, done.lastIndexOf('/')));
-            continue;
-        }
-        const QByteArray next = done + '/' + part;
-        struct stat info = {};
-        if (::lstat(next.constData(), &info) != 0) {
-            *error = errno;
-            return {};
-        }
-        if (S_ISDIR(info.st_mode)) {
-            done = next;
-            continue;
-        }
-        if (!S_ISLNK(info.st_mode) || ++links > 40) {
-            *error = S_ISLNK(info.st_mode) ? ELOOP : ENOTDIR;
-            return {};
-        }
-        if (!mayFollowAsRoot(next, info)) {
-            *refused = next;
-            return {};
-        }
-        QByteArray leadsTo(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(next.constData(), leadsTo.data(), size_t(PATH_MAX));
-        if (n < 0 || n >= PATH_MAX) {
-            *error = n < 0 ? errno : ENAMETOOLONG;
-            return {};
-        }
-        leadsTo.truncate(n);
-        if (leadsTo.startsWith('/'))
-            done.clear();
-        pending = leadsTo.split('/') + pending;
-    }
-    *error = 0;
-    return done.isEmpty() ? QByteArray("/") : done;
-}
-
-QString refusalOf(const QByteArray &link)
-{
-    return QStringLiteral("%1 is a link that another user could have made, and the program "
-                          "runs as root")
-        .arg(native(QFile::decodeName(link)));
-}
-
-// Where path leads: each link in turn, its folder resolved by the system.
-struct Resolved
-{
-    QByteArray target; // absolute, in a folder without links
-    QByteArray chain;  // each link followed, and what it held
-    int error = 0;     // errno of a path that cannot be resolved
-    QString refusal;   // a link that is not followed
-};
-
-Resolved resolve(const QString &path)
-{
-    Resolved resolved;
-    QByteArray current = QFile::encodeName(QFileInfo(path).absoluteFilePath());
-    // A chain as long as the system's own limit on links.
-    for (int hop = 0; hop <= 40; ++hop) {
-        QByteArray refused;
-        const QByteArray folder = resolvedFolder(folderPart(current), &resolved.error, &refused);
-        if (!refused.isEmpty()) {
-            resolved.refusal = refusalOf(refused);
-            return resolved;
-        }
-        if (resolved.error != 0)
-            return resolved;
-        const QByteArray name = namePart(current);
-        current = folder + (folder == "/" ? "" : "/") + name;
-        resolved.target = current;
-        struct stat info = {};
-        if (name.isEmpty() || name == "." || name == "..") {
-            resolved.error = EISDIR;
-            return resolved;
-        }
-        if (::lstat(current.constData(), &info) != 0) {
-            resolved.error = errno == ENOENT ? 0 : errno;
-            return resolved;
-        }
-        if (!S_ISLNK(info.st_mode))
-            return resolved;
-        if (!mayFollowAsRoot(current, info)) {
-            resolved.refusal = refusalOf(current);
-            return resolved;
-        }
-        QByteArray leadsTo(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(current.constData(), leadsTo.data(), size_t(PATH_MAX));
-        if (n < 0 || n >= PATH_MAX) {
-            resolved.error = n < 0 ? errno : ENAMETOOLONG;
-            return resolved;
-        }
-        leadsTo.truncate(n);
-        resolved.chain += current + '\0' + leadsTo + '\0';
-        current = leadsTo.startsWith('/') ? leadsTo : folderPart(current) + '/' + leadsTo;
-    }
-    resolved.error = ELOOP;
-    return resolved;
 }
 
 // The names of the extended attributes of fd, access control lists included.
@@ -404,14 +211,6 @@ bool makeFolder(const QString &folder)
     return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
 }
 
-bool isAbsentOrSmallFile(const QString &path, qint64 maxSize)
-{
-    struct stat info = {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return errno == ENOENT;
-    return S_ISREG(info.st_mode) && info.st_size <= maxSize;
-}
-
 QString homeFolder()
 {
     const QString home = qEnvironmentVariable("HOME");
@@ -419,55 +218,6 @@ QString homeFolder()
         return home;
     const struct passwd *user = ::getpwuid(::getuid());
     return user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QString();
-}
-
-bool createWhole(const QString &path, const QByteArray &bytes, QString *error)
-{
-    // Written first, then linked to its name, which fails if the name is taken.
-    const QByteArray full = QFile::encodeName(QFileInfo(path).absoluteFilePath());
-    const Descriptor folder(
-        ::open(folderPart(full).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    QByteArray named;
-    int unnamed = folder.get() >= 0 ? createUnnamed(folder.get()) : -1;
-    Descriptor fd(unnamed >= 0 || folder.get() < 0
-                      ? unnamed
-                      : createNamed(folder.get(), namePart(full), &named).release());
-    if (fd.get() < 0) {
-        *error = reason(errno);
-        return false;
-    }
-    ::fchmod(fd.get(), 0644);
-    const bool linked
-        = writeAll(fd.get(), bytes)
-          && (named.isEmpty() ? ::linkat(
-                  AT_FDCWD, ("/proc/self/fd/" + QByteArray::number(fd.get())).constData(),
-                  folder.get(), namePart(full).constData(), AT_SYMLINK_FOLLOW)
-                              : ::linkat(folder.get(), named.constData(), folder.get(),
-                                         namePart(full).constData(), 0))
-                 == 0;
-    const int linkError = errno;
-    if (!named.isEmpty())
-        ::unlinkat(folder.get(), named.constData(), 0);
-    *error = linked || linkError == EEXIST ? QString() : reason(linkError);
-    return linked;
-}
-
-bool isAbandonedLock(const QString &path)
-{
-    Descriptor fd(::open(QFile::encodeName(path).constData(),
-                         O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-    struct stat info = {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)
-        || info.st_size > 4096)
-        return false;
-    char buffer[4096];
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    const QByteArray firstLine = n > 0 ? QByteArray(buffer, n).split('\n').first() : QByteArray();
-    bool isPid = false;
-    firstLine.toLongLong(&isPid);
-    // A program that holds a lock of this kind keeps an flock on it.
-    return !isPid && ::time(nullptr) - info.st_mtime > 1
-           && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
 void removeStaleTemporaries(const QString &target)
@@ -512,6 +262,10 @@ Source::Source(const QString &path)
     , m_opened(std::make_unique<Opened>())
 {
     const Resolved resolved = resolve(path);
+    if (resolved.changed) {
+        m_changing = true;
+        return;
+    }
     if (!resolved.refusal.isEmpty()) {
         m_contents = {Contents::Kind::Refused, {}, resolved.refusal, {}};
         return;
@@ -540,10 +294,15 @@ Source::Source(const QString &path)
     // is no regular file is never opened. Non-blocking all the same, in case a
     // pipe is put there meanwhile; never through a link put there since the
     // path was resolved.
+    // A path that changes kind meanwhile (a file put in place of a link, or a
+    // link in place of a file) is read again, as a changed file is.
     struct stat before = {};
     if (::fstatat(m_opened->folder, m_opened->name.constData(), &before, AT_SYMLINK_NOFOLLOW) == 0
         && !S_ISREG(before.st_mode)) {
-        m_contents = {Contents::Kind::Irregular, {}, {}, {}};
+        if ((before.st_mode & S_IFMT) != resolved.kind)
+            m_changing = true;
+        else
+            m_contents = {Contents::Kind::Irregular, {}, {}, {}};
         return;
     }
     m_opened->file = ::openat(m_opened->folder, m_opened->name.constData(),
@@ -552,9 +311,14 @@ Source::Source(const QString &path)
         if (errno == ENOENT)
             m_opened->missing = true;
         else if (errno == ELOOP || errno == ENXIO || errno == ENODEV)
-            m_contents = {Contents::Kind::Irregular, {}, {}, {}};
+            m_changing = true; // it was a regular file a moment ago
         else
             m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
+        return;
+    }
+    struct stat opened = {};
+    if (::fstat(m_opened->file, &opened) == 0 && !S_ISREG(opened.st_mode)) {
+        m_changing = true;
         return;
     }
     m_contents = readOpened(m_opened->file);
@@ -566,6 +330,8 @@ Source::~Source() = default;
 
 void Source::checkReplaceable() const
 {
+    if (m_changing)
+        throw writeFailure(native(m_path), QStringLiteral("it changed while it was being saved"));
     const auto notSettings = [&](const QString &what) {
         return errors::Failure(
             QStringLiteral("%1 is %2, not a settings file").arg(native(m_path), what));
@@ -613,8 +379,13 @@ bool Source::isCurrent() const
 
 Contents read(const QString &path)
 {
-    const Source source(path);
-    return source.contents();
+    for (int attempt = 0; attempt < kMaxReadsOfChangingPath; ++attempt) {
+        const Source source(path);
+        if (!source.isChanging())
+            return source.contents();
+    }
+    return {
+        Contents::Kind::Unreadable, {}, QStringLiteral("it kept changing while it was read"), {}};
 }
 
 Replacement::Replacement(const Source &source, const QByteArray &bytes)

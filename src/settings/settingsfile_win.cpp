@@ -41,32 +41,6 @@ bool makeFolder(const QString &folder)
     return QDir(folder).exists() || QDir().mkdir(folder);
 }
 
-bool isAbsentOrSmallFile(const QString &path, qint64 maxSize)
-{
-    const QFileInfo info(path);
-    return !info.isSymLink() && (!info.exists() || (info.isFile() && info.size() <= maxSize));
-}
-
-bool createWhole(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        *error = QFileInfo::exists(path) ? QString() : file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        *error = file.errorString();
-        file.remove();
-        return false;
-    }
-    return true;
-}
-
-bool isAbandonedLock(const QString &)
-{
-    return false; // QLockFile's age rule stands alone here
-}
-
 void removeStaleTemporaries(const QString &target)
 {
     const QFileInfo info(target);

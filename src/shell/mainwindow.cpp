@@ -164,7 +164,11 @@ void MainWindow::describeForScreenReaders()
                        "flashes the whole screen; Escape stops it."));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // Off the screen before the saves still under way are waited for.
+    hide();
+}
 
 bool MainWindow::finishSaving(int timeoutMs)
 {

@@ -1,13 +1,23 @@
-// The real program under X: killed with SIGKILL right after a choice, and two
-// copies, each on a display of its own, writing the same settings file. Run
-// under xvfb-run.
+// The real program under X: killed with SIGKILL right after a choice, two
+// copies, each on a display of its own, writing the same settings file, and a
+// lock swapped for a pipe or a device while choices are saved. Run under
+// xvfb-run.
 #include "faultsupport.h"
 #include "settings/initext.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -141,6 +151,7 @@ private Q_SLOTS:
     void initTestCase();
     void choiceSurvivesSigkill();
     void twoInstancesShareTheFile();
+    void lockSwappedWhileSaving();
 };
 
 void TestProcessFaults::initTestCase()
@@ -202,6 +213,46 @@ void TestProcessFaults::twoInstancesShareTheFile()
     QCOMPARE(stored(home.path()), QStringLiteral("0,1"));
     QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("Quarnel.conf")});
+}
+
+void TestProcessFaults::lockSwappedWhileSaving()
+{
+    // Every 20 ms the lock becomes a lock held by this test, a pipe, or a
+    // link to /dev/zero, while the user picks choices: the saves never
+    // block on what is there, and SIGTERM ends the program at once.
+    QTemporaryDir home;
+    ProgramRun run(home.path());
+    QVERIFY(run.start());
+    QTRY_COMPARE_WITH_TIMEOUT(stored(home.path()), QStringLiteral("0,0"), 10000);
+    const QByteArray lock = QFile::encodeName(home.filePath(QStringLiteral("Quarnel.conf.lock")));
+    const QByteArray held
+        = QByteArray::number(QCoreApplication::applicationPid()) + '\n'
+          + QFile::encodeName(
+              QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName())
+          + '\n' + QSysInfo::machineHostName().toUtf8() + '\n';
+    std::atomic<bool> stop = false;
+    std::thread swapper([&] {
+        const QByteArray fresh = lock + ".new";
+        for (int i = 0; !stop; ++i) {
+            ::unlink(fresh.constData());
+            const bool made = i % 3 == 0   ? faults::writeBytes(QFile::decodeName(fresh), held)
+                              : i % 3 == 1 ? ::mkfifo(fresh.constData(), 0600) == 0
+                                           : ::symlink("/dev/zero", fresh.constData()) == 0;
+            if (made)
+                ::rename(fresh.constData(), lock.constData());
+            QThread::msleep(20);
+        }
+    });
+    QStringList storm;
+    for (int i = 0; i < 40; ++i)
+        storm << (i % 2 ? QStringLiteral("Up") : QStringLiteral("Down"));
+    const bool sent = run.sendKeys(storm);
+    QThread::msleep(500);
+    const bool ended = run.terminate();
+    stop = true;
+    swapper.join();
+    QVERIFY(sent);
+    QVERIFY2(ended, "SIGTERM did not end the program within ten seconds");
 }
 
 QTEST_MAIN(TestProcessFaults)

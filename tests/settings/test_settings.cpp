@@ -146,6 +146,16 @@ void TestSettings::editKeepsEveryOtherByte_data()
         << QByteArray("[Lumivex%20Software]\nCombo1=1\n");
     QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[Lumivex%20Software]\nCombo1=0\n")
                                      << QByteArray("\xEF\xBB\xBF[Lumivex%20Software]\nCombo1=1\n");
+    QTest::newRow("the key in [General] right after a byte-order mark")
+        << QByteArray("\xEF\xBB\xBFLumivex%20Software\\Combo1=0\n[Lumivex%20Software]\nCombo1=0\n")
+        << QByteArray(
+               "\xEF\xBB\xBFLumivex%20Software\\Combo1=1\n[Lumivex%20Software]\nCombo1=1\n");
+    // Blanks after the mark belong to the name there: another key.
+    QTest::newRow("a blank between the byte-order mark and the key in [General]")
+        << QByteArray(
+               "\xEF\xBB\xBF Lumivex%20Software\\Combo1=0\n[Lumivex%20Software]\nCombo1=0\n")
+        << QByteArray(
+               "\xEF\xBB\xBF Lumivex%20Software\\Combo1=0\n[Lumivex%20Software]\nCombo1=1\n");
     QTest::newRow("key in another section only")
         << QByteArray("[B]\nCombo1=5\n")
         << QByteArray("[B]\nCombo1=5\n\n[Lumivex%20Software]\nCombo1=1\n");
