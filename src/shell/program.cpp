@@ -2,6 +2,7 @@
 
 #include "shell/commandline.h"
 #include "shell/desktopplatform.h"
+#include "shell/endrequests.h"
 #include "shell/mainwindow.h"
 
 #include <QApplication>
@@ -12,14 +13,6 @@
 
 #include <cstdio>
 #include <memory>
-
-#ifdef Q_OS_UNIX
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace shell {
 
@@ -53,40 +46,6 @@ void refuseFileOptions(int &argc, char *argv[])
     std::fprintf(stderr, "%s\n", refusedLine(named).toLocal8Bit().constData());
 }
 
-#ifdef Q_OS_UNIX
-int s_signalled[2] = {-1, -1};
-// Set once a request to end was read: one that comes while a start-up box
-// waits ends the box's loop, but the main loop would start afresh after it.
-bool s_endRequested = false;
-
-// A request to end (a logout, kill) closes the program as its window's close
-// does, so that the saves still waiting are written; a second one ends it.
-void endGently(int number)
-{
-    const char byte = char(number);
-    [[maybe_unused]] const ssize_t written = ::write(s_signalled[1], &byte, 1);
-    std::signal(number, SIG_DFL);
-}
-
-void quitOnTerminationSignals(QObject *context)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, s_signalled) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(s_signalled[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
-        char byte = 0;
-        while (::read(s_signalled[0], &byte, 1) > 0) {
-        }
-        // Not quit(): that asks every window to close, and an open strobe
-        // turns its close into an unload, which would cancel the quit.
-        s_endRequested = true;
-        QCoreApplication::exit(0);
-    });
-    for (const int number : {SIGTERM, SIGINT, SIGHUP})
-        std::signal(number, endGently);
-}
-#endif
-
 int print(const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -119,6 +78,8 @@ int runProgram(int argc, char *argv[])
     markRunning();
     usePluginsBesideProgram();
 #endif
+    if (request != Request::Window)
+        takeEndRequests(nullptr);
     switch (request) {
     case Request::Help:
         return print(usageText());
@@ -146,16 +107,14 @@ int runProgram(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quarnel.Lumivex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVEX_VERSION));
 
-#ifdef Q_OS_UNIX
-    quitOnTerminationSignals(app.get());
-#endif
+    takeEndRequests(app.get());
+    if (endRequested())
+        return 0;
     DesktopPlatform platform;
     MainWindow window(platform);
     window.setUp();
-#ifdef Q_OS_UNIX
-    if (s_endRequested)
+    if (endRequested())
         return 0;
-#endif
     window.showCentred();
     return QApplication::exec();
 }

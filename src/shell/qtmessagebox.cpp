@@ -1,5 +1,7 @@
 #include "shell/qtmessagebox.h"
 
+#include "shell/endrequests.h"
+
 #include <QCoreApplication>
 #include <QMessageBox>
 
@@ -34,6 +36,9 @@ QString QtMessageBox::forDisplay(QString prompt)
 
 int QtMessageBox::show(const QString &prompt, int style, const std::optional<QString> &title)
 {
+    // The program is ending: a box would hold its end until someone answers.
+    if (endRequested())
+        return errors::MsgBoxResultOk;
     QMessageBox box;
     box.setWindowTitle(title.value_or(QCoreApplication::applicationName()));
     box.setTextFormat(Qt::PlainText);
