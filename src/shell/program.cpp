@@ -26,14 +26,18 @@ QStringList argumentsOf(int argc, char *argv[])
     return arguments;
 }
 
-// Takes Qt's options that would read files out of argv, saying so in one line.
+// Takes Qt's options that would read files or open the network out of argv,
+// and their counterparts out of the environment, saying so in one line.
 void refuseFileOptions(int &argc, char *argv[])
 {
     const QStringList arguments = argumentsOf(argc, argv);
     const QList<qsizetype> refused = refusedArguments(arguments);
-    if (refused.isEmpty())
+    QStringList named = refusedVariables(qEnvironmentVariable("QT_QPA_PLATFORM"),
+                                         qEnvironmentVariable("QT_QPA_GENERIC_PLUGINS"));
+    for (const QString &variable : std::as_const(named))
+        qunsetenv(variable.section(u'=', 0, 0).toLatin1().constData());
+    if (refused.isEmpty() && named.isEmpty())
         return;
-    QStringList named;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (refused.contains(i - 1))
