@@ -4,6 +4,7 @@
 #include "shell/desktopplatform.h"
 #include "shell/endrequests.h"
 #include "shell/mainwindow.h"
+#include "shell/sessionbus.h"
 
 #include <QApplication>
 #ifdef Q_OS_WIN
@@ -94,6 +95,7 @@ int runProgram(int argc, char *argv[])
     }
 
     refuseFileOptions(argc, argv);
+    SessionBusCheck sessionBus;
     std::unique_ptr<QApplication> app;
     {
         const DisplayGuard guard;
@@ -112,6 +114,7 @@ int runProgram(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVEX_VERSION));
 
     takeEndRequests(app.get());
+    sessionBus.settle();
     if (endRequested())
         return 0;
     DesktopPlatform platform;

@@ -138,4 +138,36 @@ for run in $(seq "${EARLY_RUNS:-24}"); do
 done
 echo "early requests to end: status 0 in ${EARLY_RUNS:-24} runs"
 
+# A session bus that takes connections and never answers, named by the
+# environment or found in XDG_RUNTIME_DIR: the window opens all the same, and
+# standard error says so once.
+mkdir -m 700 "$scratch/run"
+python3 -c '
+import socket, sys, threading
+def hold(path):
+    server = socket.socket(socket.AF_UNIX)
+    server.bind(path)
+    server.listen(16)
+    taken = []
+    while True:
+        taken.append(server.accept()[0])
+for path in sys.argv[1:]:
+    threading.Thread(target=hold, args=(path,)).start()
+' "$scratch/silent-bus" "$scratch/run/bus" &
+helpers+=($!)
+e2e_until 50 test -S "$scratch/run/bus" || fail "the silent bus did not start"
+for where in environment runtime; do
+    if [[ $where == environment ]]; then
+        vars=(DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/silent-bus")
+    else
+        vars=(-u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$scratch/run")
+    fi
+    env "${vars[@]}" "$build/lumivex" 2>"$scratch/bus.err" &
+    pid=$!
+    win=$(timeout 15 xdotool search --sync --onlyvisible --name '^Lumivex Software$' | head -n1) \
+        || fail "silent bus in the $where: no window"
+    [[ $(grep -c 'session bus' "$scratch/bus.err") == 1 ]] \
+        || fail "silent bus in the $where: not said once: $(cat "$scratch/bus.err")"
+    term_ends "with a silent session bus"
+done
 echo "main window end-to-end: ok"
