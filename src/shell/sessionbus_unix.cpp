@@ -21,42 +21,64 @@ struct SessionBusCheck::State
 {
     std::mutex mutex;
     std::condition_variable changed;
-    bool answered = false;
+    bool done = false;
+    bool usable = false;
 };
 
 namespace {
 
-// The greeting, on a private connection: libdbus's shared one would be Qt's.
-// A bus that refuses or fails answers too: Qt gives up on it at once.
-void greet(const std::shared_ptr<SessionBusCheck::State> &state, const std::string &address,
-           int timeoutMs)
+// One question to the bus itself, answered with a method return in time.
+bool answers(DBusConnection *connection, const char *method, const char *name, int timeoutMs)
 {
-    bool silent = false;
-    if (dbus_threads_init_default()) {
+    DBusMessage *call = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                     DBUS_INTERFACE_DBUS, method);
+    if (!call)
+        return false;
+    DBusMessage *reply = nullptr;
+    if (!name || dbus_message_append_args(call, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
         DBusError error;
         dbus_error_init(&error);
-        DBusConnection *connection = dbus_connection_open_private(address.c_str(), &error);
+        reply = dbus_connection_send_with_reply_and_block(connection, call, timeoutMs, &error);
         dbus_error_free(&error);
-        DBusMessage *hello = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
-                                                          DBUS_INTERFACE_DBUS, "Hello");
-        if (connection && hello) {
-            dbus_connection_set_exit_on_disconnect(connection, false);
-            DBusMessage *reply
-                = dbus_connection_send_with_reply_and_block(connection, hello, timeoutMs, &error);
-            silent = !reply && dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY);
-            dbus_error_free(&error);
-            if (reply)
-                dbus_message_unref(reply);
-        }
-        if (hello)
-            dbus_message_unref(hello);
-        if (connection) {
-            dbus_connection_close(connection);
-            dbus_connection_unref(connection);
-        }
     }
+    dbus_message_unref(call);
+    const bool returned = reply && dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN;
+    if (reply)
+        dbus_message_unref(reply);
+    return returned;
+}
+
+// Whether Qt can use the bus without waiting on it. One that cannot be
+// reached at all fails at once for Qt too. One that takes the connection
+// must greet (libdbus waits on a bus that never finishes authenticating with
+// no deadline) and answer the first question Qt's accessibility bridge asks
+// (which Qt waits 25 s for). A private connection: libdbus's shared one would
+// be Qt's.
+bool usable(const std::string &address, int timeoutMs)
+{
+    if (!dbus_threads_init_default())
+        return true;
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection *connection = dbus_connection_open_private(address.c_str(), &error);
+    dbus_error_free(&error);
+    if (!connection)
+        return true;
+    dbus_connection_set_exit_on_disconnect(connection, false);
+    const bool greeted = answers(connection, "Hello", nullptr, timeoutMs)
+                         && answers(connection, "NameHasOwner", "org.a11y.Bus", timeoutMs);
+    dbus_connection_close(connection);
+    dbus_connection_unref(connection);
+    return greeted;
+}
+
+void check(const std::shared_ptr<SessionBusCheck::State> &state, const std::string &address,
+           int timeoutMs)
+{
+    const bool found = usable(address, timeoutMs);
     const std::lock_guard<std::mutex> lock(state->mutex);
-    state->answered = !silent;
+    state->usable = found;
+    state->done = true;
     state->changed.notify_all();
 }
 
@@ -94,7 +116,7 @@ SessionBusCheck::SessionBusCheck(std::chrono::milliseconds deadline)
     // The thread's own limit lies past the deadline, so that the deadline decides.
     const int timeoutMs = static_cast<int>(deadline.count()) + 1000;
     try {
-        std::thread(greet, state, std::move(address), timeoutMs).detach();
+        std::thread(check, state, std::move(address), timeoutMs).detach();
         m_state = std::move(state);
     } catch (const std::system_error &) {
     }
@@ -106,7 +128,8 @@ bool SessionBusCheck::settle()
         return true;
     {
         std::unique_lock<std::mutex> lock(m_state->mutex);
-        if (m_state->changed.wait_until(lock, m_deadline, [this] { return m_state->answered; }))
+        m_state->changed.wait_until(lock, m_deadline, [this] { return m_state->done; });
+        if (m_state->usable)
             return true;
     }
     std::string address = sessionBusAddress();
@@ -116,7 +139,7 @@ bool SessionBusCheck::settle()
     }
     qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray(kNoSessionBus));
     std::fprintf(stderr,
-                 "lumivex: the session bus (%s) did not answer within a second; starting "
+                 "lumivex: the session bus (%s) did not answer properly within a second; starting "
                  "without it: no screen reader, and the screen saver is held off without the "
                  "desktop's service\n",
                  address.c_str());
