@@ -11,13 +11,14 @@ namespace shell {
 
 // Blocks the requests; call first thing in main, before any thread starts,
 // so that every thread Qt starts inherits the block and none of them is ever
-// interrupted by one. A second request while they are held ends the program
-// at once, as the system would (start-up may hang on a display that never
-// answers, and there is nothing to save yet).
+// interrupted by one. A request while they are held ends the program at once
+// with status 0: there is nothing to save yet, and start-up may hang (a
+// display that never answers) before it could take them.
 void holdEndRequests();
 
-// From now on a request ends context's event loop with status 0, and a second
-// one ends the program at once. Unblocks the requests on the calling thread
+// From now on a request ends context's event loop with status 0 (without a
+// context: the program, at once), and a second one of the same kind ends the
+// program as the system would. Unblocks the requests on the calling thread
 // (the only one that takes them), so that processes it starts do not inherit
 // the block; a request that came while they were held is taken here.
 void takeEndRequests(QObject *context);

@@ -28,8 +28,9 @@ volatile std::sig_atomic_t s_taken = 0;
 // The handler's byte wakes the event loop; its reading end is watched there.
 int s_wake[2] = {-1, -1};
 
-// While the requests are held: a thread reads them off a signalfd, so that a
-// second one can still end a start-up that hangs.
+// While the requests are held: a thread reads them off a signalfd and ends the
+// program at once, with status 0. Nothing is saved before the window exists,
+// and the start may hang (a display that never answers) before it can take them.
 struct HeldWatch
 {
     int signals = -1;
@@ -64,7 +65,7 @@ int bitOf(int number)
     ::_exit(128 + number);
 }
 
-// Runs in a signal handler or the watching thread: async-signal-safe only.
+// Runs in a signal handler: async-signal-safe only.
 void take(int number)
 {
     if (s_taken & bitOf(number))
@@ -84,7 +85,7 @@ void onEndSignal(int number)
     errno = savedErrno;
 }
 
-[[noreturn]] void onEndSignalWithNothingToSave(int)
+[[noreturn]] void endWithNothingToSave(int)
 {
     ::_exit(0);
 }
@@ -102,7 +103,7 @@ void watchHeld(int signals, int stop)
             return;
         signalfd_siginfo info{};
         if (::read(signals, &info, sizeof info) == sizeof info)
-            take(int(info.ssi_signo));
+            ::_exit(0);
     }
 }
 
@@ -158,7 +159,7 @@ void takeEndRequests(QObject *context)
 {
     stopWatching();
     if (!context) {
-        handleWith(onEndSignalWithNothingToSave);
+        handleWith(endWithNothingToSave);
     } else if (s_wake[0] >= 0) {
         auto *notifier = new QSocketNotifier(s_wake[0], QSocketNotifier::Read, context);
         QObject::connect(notifier, &QSocketNotifier::activated, context, [] {

@@ -113,8 +113,8 @@ int runProgram(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quarnel.Lumivex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVEX_VERSION));
 
-    takeEndRequests(app.get());
     sessionBus.settle();
+    takeEndRequests(app.get());
     if (endRequested())
         return 0;
     DesktopPlatform platform;
