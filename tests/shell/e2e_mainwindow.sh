@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the built program on a virtual X display as a person would: the main
 # window appears centred at its fixed size, "Help" opens a box titled with the
-# application title, and closing the main window ends the program.
+# application title, and closing the main window ends the program. Requests to
+# end (SIGTERM, SIGINT, SIGHUP) at any moment of the start end it with status
+# 0, and a session bus that never answers does not hold the window.
 #   e2e_mainwindow.sh <build dir> [screenshot.png]
 set -euo pipefail
 build=$(cd "$1" && pwd)
