@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace shell {
 
@@ -10,8 +11,9 @@ namespace shell {
 // bridge, while the first window is built): a bus that takes connections and
 // never answers would hold start-up for ever. This asks that bus for its
 // greeting on a connection of its own, on a thread of its own, while Qt
-// starts, so that a normal start does not wait for it. Unix only; elsewhere
-// it does nothing.
+// starts, so that a normal start does not wait for it. The same for an
+// accessibility bus named by AT_SPI_BUS_ADDRESS. Unix only; elsewhere it does
+// nothing.
 class SessionBusCheck final
 {
 public:
@@ -19,16 +21,16 @@ public:
     SessionBusCheck(const SessionBusCheck &) = delete;
     SessionBusCheck &operator=(const SessionBusCheck &) = delete;
 
-    // Waits for the answer until the deadline, counted from the check's
+    // Waits for the answers until the deadline, counted from the check's
     // start. A bus that has not answered by then is used by nothing in the
     // process: its address is replaced by one that names no bus, and standard
-    // error says so once. Returns whether the session bus is used.
+    // error says so once. Returns whether every bus is used.
     bool settle();
 
     struct State;
 
 private:
-    std::shared_ptr<State> m_state;
+    std::vector<std::shared_ptr<State>> m_buses;
     std::chrono::steady_clock::time_point m_deadline;
 };
 

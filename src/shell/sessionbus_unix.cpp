@@ -17,8 +17,13 @@
 
 namespace shell {
 
+// One bus under test: the variable that names it for Qt, and the answer.
 struct SessionBusCheck::State
 {
+    const char *variable = nullptr;
+    const char *consequence = nullptr; // of starting without it
+    bool isSessionBus = false;
+    std::string address;
     std::mutex mutex;
     std::condition_variable changed;
     bool done = false;
@@ -54,7 +59,7 @@ bool answers(DBusConnection *connection, const char *method, const char *name, i
 // no deadline) and answer the first question Qt's accessibility bridge asks
 // (which Qt waits 25 s for). A private connection: libdbus's shared one would
 // be Qt's.
-bool usable(const std::string &address, int timeoutMs)
+bool usable(const std::string &address, bool isSessionBus, int timeoutMs)
 {
     if (!dbus_threads_init_default())
         return true;
@@ -65,21 +70,31 @@ bool usable(const std::string &address, int timeoutMs)
     if (!connection)
         return true;
     dbus_connection_set_exit_on_disconnect(connection, false);
-    const bool greeted = answers(connection, "Hello", nullptr, timeoutMs)
-                         && answers(connection, "NameHasOwner", "org.a11y.Bus", timeoutMs);
+    const bool greeted
+        = answers(connection, "Hello", nullptr, timeoutMs)
+          && (!isSessionBus || answers(connection, "NameHasOwner", "org.a11y.Bus", timeoutMs));
     dbus_connection_close(connection);
     dbus_connection_unref(connection);
     return greeted;
 }
 
-void check(const std::shared_ptr<SessionBusCheck::State> &state, const std::string &address,
-           int timeoutMs)
+void check(const std::shared_ptr<SessionBusCheck::State> &state, int timeoutMs)
 {
-    const bool found = usable(address, timeoutMs);
+    const bool found = usable(state->address, state->isSessionBus, timeoutMs);
     const std::lock_guard<std::mutex> lock(state->mutex);
     state->usable = found;
     state->done = true;
     state->changed.notify_all();
+}
+
+// Control characters in an address stay off the terminal.
+std::string printable(std::string text)
+{
+    for (char &c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return text;
 }
 
 } // namespace
@@ -109,42 +124,61 @@ std::string sessionBusAddress()
 SessionBusCheck::SessionBusCheck(std::chrono::milliseconds deadline)
     : m_deadline(std::chrono::steady_clock::now() + deadline)
 {
-    std::string address = sessionBusAddress();
-    if (address.empty())
-        return;
-    auto state = std::make_shared<State>();
+    // Qt's accessibility bridge connects straight to a bus named here, with
+    // no deadline either.
+    const char *accessibility = std::getenv("AT_SPI_BUS_ADDRESS");
+    struct Named
+    {
+        const char *variable;
+        const char *consequence;
+        bool isSessionBus;
+        std::string address;
+    };
+    const Named buses[] = {
+        {"DBUS_SESSION_BUS_ADDRESS",
+         "no screen reader, and the screen saver is held off without the desktop's service", true,
+         sessionBusAddress()},
+        {"AT_SPI_BUS_ADDRESS", "no screen reader", false,
+         accessibility ? accessibility : std::string()},
+    };
     // The thread's own limit lies past the deadline, so that the deadline decides.
     const int timeoutMs = static_cast<int>(deadline.count()) + 1000;
-    try {
-        std::thread(check, state, std::move(address), timeoutMs).detach();
-        m_state = std::move(state);
-    } catch (const std::system_error &) {
+    for (const Named &bus : buses) {
+        if (bus.address.empty())
+            continue;
+        auto state = std::make_shared<State>();
+        state->variable = bus.variable;
+        state->consequence = bus.consequence;
+        state->isSessionBus = bus.isSessionBus;
+        state->address = bus.address;
+        try {
+            std::thread(check, state, timeoutMs).detach();
+            m_buses.push_back(std::move(state));
+        } catch (const std::system_error &) {
+        }
     }
 }
 
 bool SessionBusCheck::settle()
 {
-    if (!m_state)
-        return true;
-    {
-        std::unique_lock<std::mutex> lock(m_state->mutex);
-        m_state->changed.wait_until(lock, m_deadline, [this] { return m_state->done; });
-        if (m_state->usable)
-            return true;
+    bool allUsed = true;
+    for (const std::shared_ptr<State> &bus : m_buses) {
+        {
+            std::unique_lock<std::mutex> lock(bus->mutex);
+            bus->changed.wait_until(lock, m_deadline, [&bus] { return bus->done; });
+            if (bus->usable)
+                continue;
+        }
+        allUsed = false;
+        qputenv(bus->variable, QByteArray(kNoSessionBus));
+        std::fprintf(stderr,
+                     "lumivex: the %s bus (%s) did not answer properly within a second; "
+                     "starting without it: %s\n",
+                     bus->isSessionBus ? "session" : "accessibility",
+                     printable(bus->address).c_str(), bus->consequence);
     }
-    std::string address = sessionBusAddress();
-    for (char &c : address) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray(kNoSessionBus));
-    std::fprintf(stderr,
-                 "lumivex: the session bus (%s) did not answer properly within a second; starting "
-                 "without it: no screen reader, and the screen saver is held off without the "
-                 "desktop's service\n",
-                 address.c_str());
-    m_state.reset();
-    return false;
+    m_buses.clear();
+    return allUsed;
 }
 
 } // namespace shell
