@@ -23,8 +23,6 @@ namespace {
 constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 volatile std::sig_atomic_t s_requested = 0;
-// Signals already taken once, as bits: the same one again ends the program.
-volatile std::sig_atomic_t s_taken = 0;
 // The handler's byte wakes the event loop; its reading end is watched there.
 int s_wake[2] = {-1, -1};
 
@@ -48,39 +46,15 @@ sigset_t endSignals()
     return set;
 }
 
-int bitOf(int number)
-{
-    return 1 << (number & 31);
-}
-
-// The system's own end for a signal: its default action, now.
-[[noreturn]] void endAsTheSystemDoes(int number)
-{
-    ::signal(number, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, number);
-    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(number);
-    ::_exit(128 + number);
-}
-
-// Runs in a signal handler: async-signal-safe only.
-void take(int number)
-{
-    if (s_taken & bitOf(number))
-        endAsTheSystemDoes(number);
-    s_taken = s_taken | bitOf(number);
-    s_requested = 1;
-    const char byte = char(number);
-    [[maybe_unused]] const ssize_t written = ::write(s_wake[1], &byte, 1);
-}
-
+// A request closes the program as its window's close does, so that the saves
+// still waiting are written; a second one of the same kind ends it as the
+// system would. Async-signal-safe only.
 void onEndSignal(int number)
 {
     const int savedErrno = errno;
-    take(number);
-    // A second one of the same kind ends the program as the system would.
+    s_requested = 1;
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t written = ::write(s_wake[1], &byte, 1);
     ::signal(number, SIG_DFL);
     errno = savedErrno;
 }
@@ -124,7 +98,7 @@ void handleWith(void (*handler)(int))
 {
     for (const int number : kEndSignals) {
         struct sigaction action = {};
-        action.sa_handler = (s_taken & bitOf(number)) ? SIG_DFL : handler;
+        action.sa_handler = handler;
         action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
         ::sigaction(number, &action, nullptr);
