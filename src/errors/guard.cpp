@@ -6,10 +6,23 @@
 
 namespace errors {
 
-Guard::Guard(MessageBox &box, QString location)
+Guard::Guard(MessageBox &box, QString location, std::function<bool()> ending)
     : m_box(box)
     , m_location(std::move(location))
+    , m_ending(std::move(ending))
 {}
+
+void Guard::begin(quint16 line)
+{
+    leaveIfEnding();
+    m_line = line;
+}
+
+void Guard::leaveIfEnding() const
+{
+    if (m_ending && m_ending())
+        throw Abandon{};
+}
 
 void Guard::reportCurrent()
 {
@@ -26,6 +39,7 @@ void Guard::reportCurrent()
         description = QStringLiteral("Unexpected error");
     }
     reportApplicationError(m_box, description, m_location, m_line);
+    leaveIfEnding();
 }
 
 } // namespace errors

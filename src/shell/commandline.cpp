@@ -50,14 +50,22 @@ bool readsFile(const QString &option)
     return reading.contains(option) || option.contains(u"-stylesheet=");
 }
 
-// "-platform linuxfb:fb=/dev/fb0", "-plugin evdevtouch:/dev/input/event3",
-// "-platform offscreen:configfile=sheet.json": a platform or plugin with
-// options that name a path, or a setting that may name one in the folder the
-// program starts in.
-bool namesPath(const QString &option, const QString &value)
+// "-platform xcb:foo=/dev/fb0", "-platform offscreen:configfile=sheet.json": a
+// platform with options that name a path, or a setting that may name one in
+// the folder the program starts in.
+bool namesPath(const QString &value)
 {
-    return (option == u"-platform" || option == u"-plugin")
-           && (value.contains(u'/') || value.contains(u'='));
+    return value.contains(u'/') || value.contains(u'=');
+}
+
+// Qt's options that open the network or devices, or load a library by name:
+// -plugin (a touch server on UDP, input devices), -testability (a library
+// found on the library path), and any platform that is not a display's.
+bool opensMore(const QString &option, const QString *value)
+{
+    if (option == u"-plugin" || option == u"-testability")
+        return true;
+    return option == u"-platform" && value && (!isDisplayPlatform(*value) || namesPath(*value));
 }
 
 // Whether the argument at i, read as an option, is taken out.
@@ -67,7 +75,7 @@ bool isRefused(const QStringList &arguments, qsizetype i)
         return false;
     const QString option = qtOptionName(arguments.at(i));
     const bool hasValue = takesValue(option) && i + 1 < arguments.size();
-    return readsFile(option) || namesPath(option, hasValue ? arguments.at(i + 1) : QString());
+    return readsFile(option) || opensMore(option, hasValue ? &arguments.at(i + 1) : nullptr);
 }
 
 struct HeldMessage
@@ -100,6 +108,39 @@ void holdMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
 }
 
 } // namespace
+
+bool isDisplayPlatform(const QString &value)
+{
+    static const QStringList display{QStringLiteral("xcb"),
+                                     QStringLiteral("wayland"),
+                                     QStringLiteral("wayland-egl"),
+                                     QStringLiteral("wayland-brcm"),
+                                     QStringLiteral("wayland-xcomposite-egl"),
+                                     QStringLiteral("wayland-xcomposite-glx"),
+                                     QStringLiteral("offscreen"),
+                                     QStringLiteral("minimal"),
+                                     QStringLiteral("windows")};
+    // Qt tries the platforms of a list separated by ';' in turn, finds them
+    // ignoring case, and gives each the options after its ':'.
+    const QStringList platforms = value.split(u';', Qt::SkipEmptyParts);
+    if (platforms.isEmpty())
+        return false;
+    for (const QString &platform : platforms) {
+        if (!display.contains(platform.section(u':', 0, 0), Qt::CaseInsensitive))
+            return false;
+    }
+    return true;
+}
+
+QStringList refusedVariables(const QString &platform, const QString &genericPlugins)
+{
+    QStringList refused;
+    if (!platform.isEmpty() && (!isDisplayPlatform(platform) || namesPath(platform)))
+        refused << QStringLiteral("QT_QPA_PLATFORM=") + platform;
+    if (!genericPlugins.isEmpty())
+        refused << QStringLiteral("QT_QPA_GENERIC_PLUGINS=") + genericPlugins;
+    return refused;
+}
 
 Request requestFor(const QStringList &arguments)
 {
@@ -143,8 +184,8 @@ QList<qsizetype> refusedArguments(const QStringList &arguments)
 
 QString refusedLine(const QStringList &refused)
 {
-    return QStringLiteral("lumivex: refusing %1 (Qt's options that read files are not taken; "
-                          "see lumivex --help)")
+    return QStringLiteral("lumivex: refusing %1 (Qt's options that read files or open the "
+                          "network are not taken; see lumivex --help)")
         .arg(refused.join(u' '));
 }
 
@@ -178,7 +219,9 @@ QString usageText()
         "Lumivex takes no other arguments. Qt's own options (such as -platform xcb)\n"
         "are understood, except those that make Qt read a file (-stylesheet,\n"
         "-qwindowicon, -platformpluginpath, a path or a setting in -platform's\n"
-        "options), which are refused; anything else is ignored.\n");
+        "options) or open the network or devices (-plugin, -testability, a platform\n"
+        "other than xcb, wayland, offscreen, minimal or windows), which are refused;\n"
+        "anything else is ignored.\n");
 }
 
 QString versionText()

@@ -19,10 +19,22 @@ Request requestFor(const QStringList &arguments);
 // Qt's own options that make it read a file or a folder while it starts (a
 // style sheet, a window icon, a plugin folder, a device named in a platform's
 // options): whatever sits there, a pipe or a device included, could hold
-// start-up forever, and a style sheet would bypass the skin's rules. Returns
+// start-up forever, and a style sheet would bypass the skin's rules. Also
+// those that open the network or devices (see isDisplayPlatform, -plugin,
+// -testability). Returns
 // the positions in arguments (without the program name) of these options and
 // their values, which are taken out before Qt sees them.
 QList<qsizetype> refusedArguments(const QStringList &arguments);
+
+// Whether a -platform value (or QT_QPA_PLATFORM) names display platforms
+// only: xcb, wayland and its kinds, offscreen, minimal, windows. Others serve
+// the window over the network (vnc) or read devices themselves (linuxfb, eglfs).
+bool isDisplayPlatform(const QString &value);
+
+// The environment's counterparts of refused options, as NAME=value: a
+// QT_QPA_PLATFORM that refusedArguments would refuse as -platform's value, and
+// any QT_QPA_GENERIC_PLUGINS (the -plugin of the environment).
+QStringList refusedVariables(const QString &platform, const QString &genericPlugins);
 
 // The one line on standard error that names the refused arguments.
 QString refusedLine(const QStringList &refused);

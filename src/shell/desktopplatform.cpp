@@ -1,6 +1,7 @@
 #include "shell/desktopplatform.h"
 
 #include "errors/failure.h"
+#include "shell/endrequests.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -29,6 +30,11 @@ void DesktopPlatform::openUrl(const QUrl &address)
 void DesktopPlatform::endProgram()
 {
     QCoreApplication::quit();
+}
+
+bool DesktopPlatform::endRequested() const
+{
+    return shell::endRequested();
 }
 
 } // namespace shell

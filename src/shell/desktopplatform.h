@@ -20,6 +20,7 @@ public:
     float nextRandom() override { return m_random.next(); }
     void openUrl(const QUrl &address) override;
     void endProgram() override;
+    bool endRequested() const override;
 
 private:
     QtMessageBox m_messageBox;

@@ -1,3 +1,4 @@
+#include "shell/endrequests.h"
 #include "shell/program.h"
 
 #ifdef _WIN32
@@ -6,6 +7,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread starts, so that every thread inherits the block.
+    shell::holdEndRequests();
 #ifdef _WIN32
     // Before anything loads a DLL by name: only from the program's folder and
     // the system's, never from the current folder or PATH.

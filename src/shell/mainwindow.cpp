@@ -182,9 +182,19 @@ QString MainWindow::programFile(const QString &name) const
 
 void MainWindow::setUp()
 {
+    // A request to end (a box's loop ends with it) stops start-up at once.
+    try {
+        setUpSteps();
+    } catch (const errors::Abandon &) {
+    }
+}
+
+void MainWindow::setUpSteps()
+{
     namespace line = report::setUp;
     errors::Guard guard(m_platform.messageBox(),
-                        errors::handlerLocation(report::kWindow, line::kHandler));
+                        errors::handlerLocation(report::kWindow, line::kHandler),
+                        [this] { return m_platform.endRequested(); });
     guard.step(line::kApplySkin,
                [&] { skin::ApplySkin(*this, *m_skinFramework, m_platform.programFolder()); });
     if (guard.test(line::kFindPointerFile, [&] {
@@ -277,7 +287,11 @@ void MainWindow::appendEntry(QComboBox *list, const QString &text)
 
 void MainWindow::restoreList(QComboBox *list, const QString &key, void (MainWindow::*save)())
 {
-    const qint16 index = settings::toOptionIndex(storedListIndex(key));
+    const QString stored = storedListIndex(key);
+    // Its box may have been answered by a request to end.
+    if (m_platform.endRequested())
+        throw errors::Abandon{};
+    const qint16 index = settings::toOptionIndex(stored);
     const int before = list->currentIndex();
     if (index != -1 && (index < 0 || index >= list->count())) {
         const QSignalBlocker blocker(list);
@@ -309,6 +323,9 @@ QString MainWindow::storedListIndex(const QString &key)
 
 void MainWindow::storeListIndex(const QComboBox *list, const QString &key)
 {
+    // Saves asked for before the request are still written; none after it.
+    if (m_platform.endRequested())
+        return;
     const QString value = settings::fromOptionIndex(static_cast<qint16>(list->currentIndex()));
     m_saves->save(settings::stored::kApplication, productName(), key, value);
 }

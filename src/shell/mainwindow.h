@@ -86,6 +86,7 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
+    void setUpSteps();
     void nameForSkins();
     void describeForScreenReaders();
     void centreFrame();

@@ -45,6 +45,9 @@ public:
 
     // Ends the program: the event loop stops and every window goes with it.
     virtual void endProgram() = 0;
+    // Whether the program was asked from outside to end (a logout, kill):
+    // nothing new is started after it.
+    virtual bool endRequested() const { return false; }
 };
 
 } // namespace shell

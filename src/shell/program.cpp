@@ -3,7 +3,9 @@
 #include "shell/comeforward.h"
 #include "shell/commandline.h"
 #include "shell/desktopplatform.h"
+#include "shell/endrequests.h"
 #include "shell/mainwindow.h"
+#include "shell/sessionbus.h"
 #include "shell/singleinstance.h"
 
 #include <QApplication>
@@ -14,14 +16,6 @@
 
 #include <cstdio>
 #include <memory>
-
-#ifdef Q_OS_UNIX
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace shell {
 
@@ -35,14 +29,18 @@ QStringList argumentsOf(int argc, char *argv[])
     return arguments;
 }
 
-// Takes Qt's options that would read files out of argv, saying so in one line.
+// Takes Qt's options that would read files or open the network out of argv,
+// and their counterparts out of the environment, saying so in one line.
 void refuseFileOptions(int &argc, char *argv[])
 {
     const QStringList arguments = argumentsOf(argc, argv);
     const QList<qsizetype> refused = refusedArguments(arguments);
-    if (refused.isEmpty())
+    QStringList named = refusedVariables(qEnvironmentVariable("QT_QPA_PLATFORM"),
+                                         qEnvironmentVariable("QT_QPA_GENERIC_PLUGINS"));
+    for (const QString &variable : std::as_const(named))
+        qunsetenv(variable.section(u'=', 0, 0).toLatin1().constData());
+    if (refused.isEmpty() && named.isEmpty())
         return;
-    QStringList named;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (refused.contains(i - 1))
@@ -54,40 +52,6 @@ void refuseFileOptions(int &argc, char *argv[])
     argv[argc] = nullptr;
     std::fprintf(stderr, "%s\n", refusedLine(named).toLocal8Bit().constData());
 }
-
-#ifdef Q_OS_UNIX
-int s_signalled[2] = {-1, -1};
-// Set once a request to end was read: one that comes while a start-up box
-// waits ends the box's loop, but the main loop would start afresh after it.
-bool s_endRequested = false;
-
-// A request to end (a logout, kill) closes the program as its window's close
-// does, so that the saves still waiting are written; a second one ends it.
-void endGently(int number)
-{
-    const char byte = char(number);
-    [[maybe_unused]] const ssize_t written = ::write(s_signalled[1], &byte, 1);
-    std::signal(number, SIG_DFL);
-}
-
-void quitOnTerminationSignals(QObject *context)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, s_signalled) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(s_signalled[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
-        char byte = 0;
-        while (::read(s_signalled[0], &byte, 1) > 0) {
-        }
-        // Not quit(): that asks every window to close, and an open strobe
-        // turns its close into an unload, which would cancel the quit.
-        s_endRequested = true;
-        QCoreApplication::exit(0);
-    });
-    for (const int number : {SIGTERM, SIGINT, SIGHUP})
-        std::signal(number, endGently);
-}
-#endif
 
 int print(const QString &text)
 {
@@ -121,6 +85,8 @@ int runProgram(int argc, char *argv[])
     markRunning();
     usePluginsBesideProgram();
 #endif
+    if (request != Request::Window)
+        takeEndRequests(nullptr);
     switch (request) {
     case Request::Help:
         return print(usageText());
@@ -134,6 +100,7 @@ int runProgram(int argc, char *argv[])
         return 0;
 
     refuseFileOptions(argc, argv);
+    SessionBusCheck sessionBus;
     std::unique_ptr<QApplication> app;
     {
         const DisplayGuard guard;
@@ -151,17 +118,16 @@ int runProgram(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quarnel.Lumivex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVEX_VERSION));
 
-#ifdef Q_OS_UNIX
-    quitOnTerminationSignals(app.get());
-#endif
+    sessionBus.settle();
+    takeEndRequests(app.get());
+    if (endRequested())
+        return 0;
     DesktopPlatform platform;
     MainWindow window(platform);
     instance.listen([&window] { comeForward(window); });
     window.setUp();
-#ifdef Q_OS_UNIX
-    if (s_endRequested)
+    if (endRequested())
         return 0;
-#endif
     window.showCentred();
     return QApplication::exec();
 }

@@ -1,5 +1,7 @@
 #include "shell/qtmessagebox.h"
 
+#include "shell/endrequests.h"
+
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QLabel>
@@ -74,6 +76,9 @@ void QtMessageBox::prepare(QMessageBox &box, const QString &prompt, int style,
 
 int QtMessageBox::show(const QString &prompt, int style, const std::optional<QString> &title)
 {
+    // The program is ending: a box would hold its end until someone answers.
+    if (endRequested())
+        return errors::MsgBoxResultOk;
     QMessageBox box;
     prepare(box, prompt, style, title);
     box.exec();

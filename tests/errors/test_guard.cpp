@@ -7,6 +7,8 @@
 
 #include <stdexcept>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 const QString kLocation = QStringLiteral("in Lumivex2021/08/31.Form1.Form_Load ");
 
@@ -26,6 +28,8 @@ private Q_SLOTS:
     void reportBoxIsAWarningWithOk();
     void failedStepIsReportedAndNextStepRuns();
     void failedTestCountsAsHeldAndBranchEndGoesOn();
+    void endingLeavesTheHandler_data();
+    void endingLeavesTheHandler();
 };
 
 void TestGuard::reportTextIsExact_data()
@@ -97,6 +101,51 @@ void TestGuard::failedTestCountsAsHeldAndBranchEndGoesOn()
     guard.step(128, [&] { ran << QStringLiteral("128"); });
     QCOMPARE(ran, (QStringList{QStringLiteral("104"), QStringLiteral("128")}));
     QCOMPARE(box.reportedLines(), (QList<int>{102, 110}));
+}
+
+void TestGuard::endingLeavesTheHandler_data()
+{
+    // Where the end comes: in a step, in the box that reports a failed step,
+    // or thrown by a step as Abandon; the steps that ran and the reports.
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QStringList>("ran");
+    QTest::addColumn<QList<int>>("reports");
+    QTest::newRow("in a step") << u"step"_s << QStringList{u"100"_s} << QList<int>{};
+    QTest::newRow("in a report box") << u"box"_s << QStringList{u"100"_s} << QList<int>{104};
+    QTest::newRow("a step abandons") << u"abandon"_s << QStringList{u"100"_s} << QList<int>{};
+}
+
+void TestGuard::endingLeavesTheHandler()
+{
+    QFETCH(QString, where);
+    QFETCH(QStringList, ran);
+    QFETCH(QList<int>, reports);
+    FakeMessageBox box;
+    bool ending = false;
+    box.whileShown = [&] {
+        ending = where == u"box";
+    };
+    QStringList done;
+    bool left = false;
+    try {
+        errors::Guard guard(box, kLocation, [&] { return ending; });
+        guard.step(100, [&] {
+            done << u"100"_s;
+            ending = where == u"step";
+        });
+        guard.step(104, [&] {
+            if (where == u"abandon")
+                throw errors::Abandon{};
+            fail("Invalid picture");
+        });
+        if (guard.test(106, [&] { return true; }))
+            guard.step(108, [&] { done << u"108"_s; });
+    } catch (const errors::Abandon &) {
+        left = true;
+    }
+    QVERIFY(left);
+    QCOMPARE(done, ran);
+    QCOMPARE(box.reportedLines(), reports);
 }
 
 QTEST_GUILESS_MAIN(TestGuard)

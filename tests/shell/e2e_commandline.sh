@@ -3,7 +3,7 @@
 # output without a display; with no display at all, or one that cannot be
 # opened, it says so in one line and ends with status 1 instead of aborting;
 # plain arguments leave the window as it is, and Qt's options that would read
-# a file are refused.
+# a file or open the network are refused.
 #   e2e_commandline.sh <build dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -95,6 +95,13 @@ SH
         "--stylesheet $scratch/title.qss"
         "-qwindowicon $scratch/pipe"
         "-platformpluginpath $scratch"
+        "-platform vnc"
+        "--platform VNC"
+        "-platform xcb;vnc:size=64x64"
+        "-platform eglfs"
+        "-plugin tuiotouch"
+        "--plugin evdevmouse"
+        "-testability"
     )
     for entry in "${refused[@]}"; do
         read -r -a args <<<"$entry"
@@ -102,6 +109,13 @@ SH
             || fail "$entry: the window did not open as it is: $(cat "$scratch/window.err")"
         [[ $(grep -c '^lumivex: refusing ' "$scratch/window.err") == 1 ]] \
             || fail "$entry: not refused in one line: $(cat "$scratch/window.err")"
+        grep -qF -- "refusing $entry (" "$scratch/window.err" \
+            || fail "$entry: $(cat "$scratch/window.err")"
+    done
+    # The environment's platform and generic plugins are refused alike.
+    for entry in QT_QPA_PLATFORM=vnc QT_QPA_GENERIC_PLUGINS=tuiotouch; do
+        env "$entry" xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$scratch/window.sh" \
+            || fail "$entry: the window did not open: $(cat "$scratch/window.err")"
         grep -qF -- "refusing $entry (" "$scratch/window.err" \
             || fail "$entry: $(cat "$scratch/window.err")"
     done

@@ -17,6 +17,8 @@ private Q_SLOTS:
     void fileOptionsRefused();
     void noDisplayLine_data();
     void noDisplayLine();
+    void refusedVariables_data();
+    void refusedVariables();
 };
 
 void TestCommandLine::requests_data()
@@ -103,6 +105,37 @@ void TestCommandLine::fileOptionsRefused_data()
     QTest::newRow("platform as the value of -session")
         << QStringList{u"-session"_s, u"-platform"_s, u"linuxfb:fb=/dev/fb0"_s} << Positions{1, 2};
     QTest::newRow("plain arguments") << QStringList{u"stylesheet"_s, u"a.qss"_s} << Positions{};
+    // Platforms and plugins that open the network or devices, in every
+    // spelling Qt reads: one or two dashes, any case, options after ':', and
+    // a list Qt tries in turn.
+    QTest::newRow("vnc") << QStringList{u"-platform"_s, u"vnc"_s} << Positions{0, 1};
+    QTest::newRow("vnc, two dashes") << QStringList{u"--platform"_s, u"vnc"_s} << Positions{0, 1};
+    QTest::newRow("vnc in capitals") << QStringList{u"-platform"_s, u"VNC"_s} << Positions{0, 1};
+    QTest::newRow("vnc with a size")
+        << QStringList{u"-platform"_s, u"vnc:size=800x600"_s} << Positions{0, 1};
+    QTest::newRow("vnc with a port")
+        << QStringList{u"-platform"_s, u"vnc:port=1"_s} << Positions{0, 1};
+    QTest::newRow("vnc after xcb in a list")
+        << QStringList{u"-platform"_s, u"xcb;vnc"_s} << Positions{0, 1};
+    QTest::newRow("eglfs") << QStringList{u"-platform"_s, u"eglfs"_s} << Positions{0, 1};
+    QTest::newRow("linuxfb") << QStringList{u"-platform"_s, u"linuxfb"_s} << Positions{0, 1};
+    QTest::newRow("empty platform") << QStringList{u"-platform"_s, u""_s} << Positions{0, 1};
+    QTest::newRow("platform with a space")
+        << QStringList{u"-platform"_s, u" xcb"_s} << Positions{0, 1};
+    QTest::newRow("touch plugin") << QStringList{u"-plugin"_s, u"tuiotouch"_s} << Positions{0, 1};
+    QTest::newRow("plugin, two dashes")
+        << QStringList{u"x"_s, u"--plugin"_s, u"evdevmouse"_s} << Positions{1, 2};
+    QTest::newRow("plugin without a value") << QStringList{u"-plugin"_s} << Positions{0};
+    QTest::newRow("testability") << QStringList{u"-testability"_s, u"x"_s} << Positions{0};
+    QTest::newRow("testability, two dashes") << QStringList{u"--testability"_s} << Positions{0};
+    QTest::newRow("plugin as the value of -title")
+        << QStringList{u"-title"_s, u"-plugin"_s, u"tuiotouch"_s} << Positions{1, 2};
+    QTest::newRow("display platforms")
+        << QStringList{u"-platform"_s, u"wayland"_s,   u"--platform"_s, u"xcb"_s,
+                       u"-platform"_s, u"XCB"_s,       u"-platform"_s,  u"wayland-egl"_s,
+                       u"-platform"_s, u"offscreen"_s, u"-platform"_s,  u"minimal"_s,
+                       u"-platform"_s, u"windows"_s,   u"-platform"_s,  u"wayland;xcb"_s}
+        << Positions{};
 }
 
 void TestCommandLine::fileOptionsRefused()
@@ -153,6 +186,33 @@ void TestCommandLine::noDisplayLine()
              qPrintable(line));
     QVERIFY2(line.contains(reason), qPrintable(line));
     QVERIFY(!line.contains(u'\n'));
+}
+
+void TestCommandLine::refusedVariables_data()
+{
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("genericPlugins");
+    QTest::addColumn<QStringList>("refused");
+    QTest::newRow("none") << u""_s << u""_s << QStringList{};
+    QTest::newRow("xcb") << u"xcb"_s << u""_s << QStringList{};
+    QTest::newRow("wayland then xcb") << u"wayland;xcb"_s << u""_s << QStringList{};
+    QTest::newRow("offscreen") << u"offscreen"_s << u""_s << QStringList{};
+    QTest::newRow("vnc") << u"vnc"_s << u""_s << QStringList{u"QT_QPA_PLATFORM=vnc"_s};
+    QTest::newRow("xcb then vnc") << u"xcb;vnc:size=10x10"_s << u""_s
+                                  << QStringList{u"QT_QPA_PLATFORM=xcb;vnc:size=10x10"_s};
+    QTest::newRow("offscreen reading a file")
+        << u"offscreen:configfile=/dev/zero"_s << u""_s
+        << QStringList{u"QT_QPA_PLATFORM=offscreen:configfile=/dev/zero"_s};
+    QTest::newRow("touch over UDP")
+        << u"xcb"_s << u"tuiotouch"_s << QStringList{u"QT_QPA_GENERIC_PLUGINS=tuiotouch"_s};
+}
+
+void TestCommandLine::refusedVariables()
+{
+    QFETCH(QString, platform);
+    QFETCH(QString, genericPlugins);
+    QFETCH(QStringList, refused);
+    QCOMPARE(shell::refusedVariables(platform, genericPlugins), refused);
 }
 
 QTEST_APPLESS_MAIN(TestCommandLine)

@@ -8,7 +8,24 @@
 #include <QFile>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using Reports = QList<int>;
+
+namespace {
+
+bool faultyFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.read(1 << 20) : QByteArray("absent");
+}
+
+} // namespace
 
 class TestStartup : public QObject
 {
@@ -21,6 +38,8 @@ private Q_SLOTS:
     void handCursorKeepsItsHotSpot();
     void homePageOpensOnDrawOfSeven_data();
     void homePageOpensOnDrawOfSeven();
+    void requestToEndStopsStartUp_data();
+    void requestToEndStopsStartUp();
 };
 
 void TestStartup::restoresStoredChoices_data()
@@ -136,6 +155,52 @@ void TestStartup::homePageOpensOnDrawOfSeven()
     QCOMPARE(platform.box.reportedLines(), reports);
     QCOMPARE(platform.box.shown.size(), reports.size());
     QCOMPARE(form.windowTitle(), QStringLiteral("Lumivex Software"));
+}
+
+void TestStartup::requestToEndStopsStartUp_data()
+{
+    // What the start-up meets, and whether the request comes before it starts
+    // rather than while its first box is shown.
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<bool>("brokenCursor");
+    QTest::addColumn<bool>("unreadableFile");
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<int>("speeds"); // entries in the speed list by then
+    QTest::newRow("style not a number, no speed") << u"abc"_s << false << false << false << 3;
+    QTest::newRow("style past the list, no speed") << u"7"_s << false << false << false << 3;
+    QTest::newRow("broken hand cursor") << QString() << true << false << false << 0;
+    QTest::newRow("settings file too big to read") << QString() << false << true << false << 3;
+    QTest::newRow("before start-up") << QString() << false << false << true << 0;
+}
+
+void TestStartup::requestToEndStopsStartUp()
+{
+    QFETCH(QString, style);
+    QFETCH(bool, brokenCursor);
+    QFETCH(bool, unreadableFile);
+    QFETCH(bool, before);
+    QFETCH(int, speeds);
+    FakePlatform platform;
+    if (!style.isEmpty())
+        platform.storeValue(u"Combo1"_s, style);
+    if (brokenCursor)
+        QVERIFY(faultyFile(platform.folder + u"/HAND-M.CUR"_s, "not a cursor"));
+    if (unreadableFile)
+        QVERIFY(faultyFile(platform.settingsFile(), "[Lumivex%20Software]\n")
+                && QFile::resize(platform.settingsFile(), qint64(300) << 20));
+    const QByteArray settingsBefore = fileBytes(platform.settingsFile());
+    platform.box.whileShown = [&] {
+        platform.ending = true;
+    };
+    platform.ending = before;
+    shell::MainWindow form(platform);
+    form.setUp();
+
+    // Nothing after the request: no other box, no entry added, nothing stored.
+    QCOMPARE(platform.box.shown.size(), before ? 0 : 1);
+    QCOMPARE(platform.store.saves, 0);
+    QCOMPARE(form.findChild<QComboBox *>(u"Combo2"_s)->count(), speeds);
+    QCOMPARE(fileBytes(platform.settingsFile()), settingsBefore);
 }
 
 QTEST_MAIN(TestStartup)

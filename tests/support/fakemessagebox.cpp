@@ -3,6 +3,8 @@
 int FakeMessageBox::show(const QString &prompt, int style, const std::optional<QString> &title)
 {
     shown.append({prompt, style, title});
+    if (whileShown)
+        whileShown();
     return errors::MsgBoxResultOk;
 }
 

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <functional>
+
 // Records every message instead of showing it; nothing waits for a person.
 class FakeMessageBox final : public errors::MessageBox
 {
@@ -20,4 +22,6 @@ public:
     QList<int> reportedLines() const;
 
     QList<Shown> shown;
+    // Runs while each box is shown, as if something happened meanwhile.
+    std::function<void()> whileShown;
 };

@@ -41,6 +41,7 @@ public:
     float nextRandom() override { return random; }
     void openUrl(const QUrl &address) override;
     void endProgram() override { ++endCount; }
+    bool endRequested() const override { return ending; }
 
     // Writes value under key in the program's section, as if stored earlier.
     void storeValue(const QString &key, const QString &value);
@@ -57,4 +58,5 @@ public:
     bool openFails = false;
     QList<QUrl> opened;
     int endCount = 0;
+    bool ending = false; // a request to end came from outside
 };
