@@ -5,7 +5,7 @@
 # screen, then its resident memory (VmRSS) and peak (VmHWM) once it is up.
 # With a copy running, a second launch of the same build hands over to it: its
 # time to end and its peak memory (from /usr/bin/time).
-#   bench/startup.sh [runs] <program>...      (runs: default 25)
+#   bench/second-launch.sh [runs] <program>...      (runs: default 25)
 set -euo pipefail
 runs=25
 if [[ ${1:-} =~ ^[0-9]+$ ]]; then
