@@ -113,14 +113,19 @@ done
 # Medians per program, the ratio of the program to the floor, and the median
 # (with the quartiles) of the program minus the floor in each round.
 awk -v columns="$columns" '
-function median(values, n,   sorted, i) {
-    for (i = 1; i <= n; i++) sorted[i] = values[i]
-    asort(sorted)
+function sorted_copy(values, n, sorted,   i, j, v) {
+    for (i = 1; i <= n; i++) {
+        v = values[i] + 0
+        for (j = i - 1; j >= 1 && sorted[j] > v; j--) sorted[j + 1] = sorted[j]
+        sorted[j + 1] = v
+    }
+}
+function median(values, n,   sorted) {
+    sorted_copy(values, n, sorted)
     return n % 2 ? sorted[(n + 1) / 2] : (sorted[n / 2] + sorted[n / 2 + 1]) / 2
 }
-function quartile(values, n, q,   sorted, i) {
-    for (i = 1; i <= n; i++) sorted[i] = values[i]
-    asort(sorted)
+function quartile(values, n, q,   sorted) {
+    sorted_copy(values, n, sorted)
     return sorted[int(q * (n - 1)) + 1]
 }
 BEGIN { split(columns, name) }

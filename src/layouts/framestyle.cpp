@@ -61,13 +61,19 @@ int tableIndex(int at, int length)
     return at < kCorner ? at : at >= length - kCorner ? at - length + kTable : kCorner;
 }
 
-QPixmap fusionFramePicture()
+// With outlineOnly, the picture without what is fainter than an outline: the
+// same frame once those pixels are dropped, as long as no two of its pieces
+// overlap, and much less to blend.
+QPixmap fusionFramePicture(bool outlineOnly)
 {
     QImage image(kFusionPicture, QImage::Format_ARGB32);
     for (int y = 0; y < image.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            line[x] = kFusionFrame[tableIndex(y, image.height())][tableIndex(x, image.width())];
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel
+                = kFusionFrame[tableIndex(y, image.height())][tableIndex(x, image.width())];
+            line[x] = outlineOnly && qAlpha(pixel) < kFaintestOutline ? 0 : pixel;
+        }
     }
     return QPixmap::fromImage(image);
 }
@@ -83,9 +89,7 @@ public:
         if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
             QProxyStyle::drawPrimitive(element, option, painter, widget);
         } else if (baseStyle()->name() == QLatin1String("fusion")) {
-            drawWithoutFaintPixels(*option, *painter, [&](QPainter &layerPainter) {
-                drawFusionFrame(*option, layerPainter, qobject_cast<const QGroupBox *>(widget));
-            });
+            drawFusionFrame(*option, *painter, qobject_cast<const QGroupBox *>(widget));
         } else {
             drawWithoutFaintPixels(*option, *painter, [&](QPainter &layerPainter) {
                 QProxyStyle::drawPrimitive(element, option, &layerPainter, widget);
@@ -102,10 +106,17 @@ private:
             top += qMax(baseStyle()->pixelMetric(PM_ExclusiveIndicatorHeight),
                         option.fontMetrics.height());
         }
-        if (m_fusionFrame.isNull())
-            m_fusionFrame = fusionFramePicture();
-        qDrawBorderPixmap(&painter, option.rect.adjusted(0, top, 0, 0),
-                          QMargins(kCorner, kCorner, kCorner, kCorner), m_fusionFrame);
+        const QRect frame = option.rect.adjusted(0, top, 0, 0);
+        // Smaller, the corners overlap, and what is fainter adds up before it
+        // is dropped.
+        const bool piecesApart = frame.width() > 2 * kCorner && frame.height() > 2 * kCorner;
+        QPixmap &picture = piecesApart ? m_fusionOutline : m_fusionFrame;
+        if (picture.isNull())
+            picture = fusionFramePicture(piecesApart);
+        drawWithoutFaintPixels(option, painter, [&](QPainter &layerPainter) {
+            qDrawBorderPixmap(&layerPainter, frame, QMargins(kCorner, kCorner, kCorner, kCorner),
+                              picture);
+        });
     }
 
     static void drawWithoutFaintPixels(const QStyleOption &option, QPainter &painter,
@@ -126,16 +137,17 @@ private:
 
     static void dropFaintPixels(QImage &layer)
     {
+        // Alpha is the top byte of a pixel.
+        constexpr QRgb kFaintest = QRgb(kFaintestOutline) << 24;
         for (int y = 0; y < layer.height(); ++y) {
             auto *line = reinterpret_cast<QRgb *>(layer.scanLine(y));
-            for (int x = 0; x < layer.width(); ++x) {
-                if (qAlpha(line[x]) < kFaintestOutline)
-                    line[x] = 0;
-            }
+            for (int x = 0; x < layer.width(); ++x)
+                line[x] = line[x] < kFaintest ? 0 : line[x];
         }
     }
 
     mutable QPixmap m_fusionFrame;
+    mutable QPixmap m_fusionOutline;
 };
 
 } // namespace

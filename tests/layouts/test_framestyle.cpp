@@ -94,6 +94,11 @@ void TestFrameStyle::outline_data()
     QTest::addRow("big letters") << QSize(300, 90) << title << false << 40 << 1.0;
     QTest::addRow("smaller than two corners") << QSize(11, 9) << QString() << false << 13 << 1.0;
     QTest::addRow("small, x2") << QSize(30, 14) << QString() << false << 13 << 2.0;
+    // A frame 3 px below the top of a box without title: corners that meet,
+    // and one pixel of side between them.
+    QTest::addRow("corners meet") << QSize(12, 15) << QString() << false << 13 << 1.0;
+    QTest::addRow("corners one apart") << QSize(13, 16) << QString() << false << 13 << 1.0;
+    QTest::addRow("corners one apart, x1.5") << QSize(13, 16) << QString() << false << 13 << 1.5;
 }
 
 void TestFrameStyle::outline()
