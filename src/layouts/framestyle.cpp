@@ -66,12 +66,13 @@ int tableIndex(int at, int length)
 // overlap, and much less to blend.
 QPixmap fusionFramePicture(bool outlineOnly)
 {
+    const int width = kFusionPicture.width();
+    const int height = kFusionPicture.height();
     QImage image(kFusionPicture, QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = 0; y < height; ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel
-                = kFusionFrame[tableIndex(y, image.height())][tableIndex(x, image.width())];
+        for (int x = 0; x < width; ++x) {
+            const QRgb pixel = kFusionFrame[tableIndex(y, height)][tableIndex(x, width)];
             line[x] = outlineOnly && qAlpha(pixel) < kFaintestOutline ? 0 : pixel;
         }
     }
@@ -139,9 +140,11 @@ private:
     {
         // Alpha is the top byte of a pixel.
         constexpr QRgb kFaintest = QRgb(kFaintestOutline) << 24;
-        for (int y = 0; y < layer.height(); ++y) {
+        const int width = layer.width();
+        const int height = layer.height();
+        for (int y = 0; y < height; ++y) {
             auto *line = reinterpret_cast<QRgb *>(layer.scanLine(y));
-            for (int x = 0; x < layer.width(); ++x)
+            for (int x = 0; x < width; ++x)
                 line[x] = line[x] < kFaintest ? 0 : line[x];
         }
     }
