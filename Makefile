@@ -11,7 +11,7 @@ FUZZ_SECONDS ?= 30
 WINDOWS_BUILD_DIR ?= build-windows
 WINDOWS_CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-fast check sanitize-test fuzz bench soak clean
+.PHONY: all deps build run test test-fast check sanitize-test fuzz bench bench-startup soak clean
 .PHONY: windows windows-test windows-packages bench-windows host-tools
 
 all: build
@@ -49,6 +49,10 @@ check: test sanitize-test fuzz
 
 bench: build
 	bench/strobe-timing.sh $(BUILD_DIR)
+
+# Start-up and memory against the smallest Qt Widgets window of the same shape.
+bench-startup: build
+	bench/startup.sh $(BUILD_DIR)
 
 soak: build
 	bench/soak.sh $(BUILD_DIR)/lumivex

@@ -109,6 +109,7 @@ for style in classic random; do
     kill -0 "$pid" || fail "$style: the program ended"
     [[ -z $(step_thread) ]] || fail "$style: the step thread outlived the strobe"
     ps -L -o cls= -p "$pid" | grep -q -v TS && fail "$style: a thread kept its priority"
+    e2e_no_image_plugins "$style, after the strobe"
     echo "$style: ok"
 done
 

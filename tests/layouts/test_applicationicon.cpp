@@ -41,6 +41,9 @@ private Q_SLOTS:
     void fileHoldsNineIcons();
     void image_data();
     void image();
+    void windowIcon_data();
+    void windowIcon();
+    void oneIconForTheWholeRun();
 
 private:
     QByteArray m_ico = readAll(QStringLiteral(LUMIVEX_ICON_FILE));
@@ -51,10 +54,8 @@ constexpr int kImages = 9;
 void TestApplicationIcon::fileHoldsNineIcons()
 {
     QVERIFY2(m_ico.size() > kHeader + kImages * kEntry, "icon file missing or too short");
-    QCOMPARE(readAll(layouts::applicationIconPath()), m_ico);
     QCOMPARE(read<quint16>(m_ico, 2), quint16(1)); // 1 = icon, 2 = cursor
     QCOMPARE(read<quint16>(m_ico, 4), quint16(kImages));
-    QCOMPARE(layouts::applicationIcon().availableSizes().size(), kImages);
 }
 
 void TestApplicationIcon::image_data()
@@ -99,23 +100,59 @@ void TestApplicationIcon::image()
     QCOMPARE(qsizetype(length),
              kBitmapInfoHeader + (rowBytes(size, bits) + rowBytes(size, 1)) * size);
 
-    QImageReader reader(layouts::applicationIconPath());
+    // Every image, the 24-bit one through its mask, has clear corners.
+    const qsizetype mask = offset + kBitmapInfoHeader + rowBytes(size, bits) * size;
+    const qsizetype maskRow = rowBytes(size, 1);
+    for (int row : {0, size - 1}) {
+        QVERIFY(quint8(bitmap.at(mask - offset + row * maskRow)) & 0x80);
+        QVERIFY(quint8(bitmap.at(mask - offset + row * maskRow + (size - 1) / 8))
+                & (0x80 >> ((size - 1) % 8)));
+    }
+
+    QImageReader reader(QStringLiteral(LUMIVEX_ICON_FILE), "ico");
     QVERIFY(reader.jumpToImage(entry));
     const QImage decoded = reader.read();
     QVERIFY2(!decoded.isNull(), qPrintable(reader.errorString()));
     QCOMPARE(decoded.size(), QSize(size, size));
+    // Legible when small: a bright flash on a dark tile, not a grey blur.
+    QVERIFY2(qGray(decoded.pixel(size / 2, size / 2)) > 200, "the middle is not bright");
+    QVERIFY2(qGray(decoded.pixel(size / 4, size / 4)) < 90,
+             "the tile around the flash is not dark");
+}
 
-    // Every image, the 24-bit one through its mask, has clear corners.
+void TestApplicationIcon::windowIcon_data()
+{
+    QTest::addColumn<int>("size");
+    // What desktops ask a window for: menus and title bars, task switchers.
+    for (int size : {16, 32, 48, 64})
+        QTest::addRow("%dx%d", size, size) << size;
+}
+
+void TestApplicationIcon::windowIcon()
+{
+    QFETCH(int, size);
     const QIcon icon = layouts::applicationIcon();
-    QVERIFY(icon.availableSizes().contains(QSize(size, size)));
+    QCOMPARE(icon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {64, 64}}));
     const QImage image = icon.pixmap(QSize(size, size)).toImage();
     QCOMPARE(image.size(), QSize(size, size));
+    // The very picture the desktop's theme installs.
+    const QImage themed(QStringLiteral(LUMIVEX_ICON_FOLDER "/lumivex-%1.png").arg(size));
+    QCOMPARE(image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             themed.convertToFormat(QImage::Format_ARGB32_Premultiplied));
     QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
     QCOMPARE(qAlpha(image.pixel(size - 1, size - 1)), 0);
     QCOMPARE(qAlpha(image.pixel(size / 2, size / 2)), 255);
-    // Legible when small: a bright flash on a dark tile, not a grey blur.
     QVERIFY2(qGray(image.pixel(size / 2, size / 2)) > 200, "the middle is not bright");
     QVERIFY2(qGray(image.pixel(size / 4, size / 4)) < 90, "the tile around the flash is not dark");
+}
+
+// Each window showing an icon of its own makes Qt cache the window system's
+// copies of its pixmaps under that icon's key, never to be used again.
+void TestApplicationIcon::oneIconForTheWholeRun()
+{
+    const qint64 first = layouts::applicationIcon().cacheKey();
+    for (int call = 0; call < 3; ++call)
+        QCOMPARE(layouts::applicationIcon().cacheKey(), first);
 }
 
 QTEST_MAIN(TestApplicationIcon)

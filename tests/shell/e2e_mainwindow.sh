@@ -23,6 +23,7 @@ eval "$(xdotool getwindowgeometry --shell "$win")"
 colours=$("$build/tools/screengrab" --pixel $((X + 2)) $((Y + 2)) $((X + 300)) $((Y + 92)))
 [[ "$colours" == $'#ffffff\n#ffffff' ]] || fail "background is not white: $colours"
 [[ -n "$shot" ]] && "$build/tools/screengrab" "$shot" "$X" "$Y" 536 192
+e2e_no_image_plugins "at start-up"
 
 # Combo1 has the focus; Tab three times reaches "Help".
 xdotool windowfocus --sync "$win"

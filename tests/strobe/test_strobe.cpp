@@ -1,5 +1,6 @@
 #include "fakeidleinhibitor.h"
 #include "fakemessagebox.h"
+#include "layouts/applicationicon.h"
 #include "layouts/colorvalue.h"
 #include "layouts/screenreader.h"
 #include "strobe/intervaltimer.h"
@@ -83,6 +84,7 @@ private Q_SLOTS:
     void hideSequence();
     void unloading();
     void reopenStartsAtFirstColour();
+    void everyOpeningSharesTheProgramIcon();
     void idleHeldWhileShown_data();
     void idleHeldWhileShown();
     void coversTheScreen();
@@ -371,6 +373,21 @@ void TestStrobe::reopenStartsAtFirstColour()
     showStrobe();
     m_strobe->step();
     QCOMPARE(m_strobe->backColor(), 0x0000FF);
+}
+
+// A window icon of its own at each opening left the window system's copies of
+// its pixmaps in Qt's cache, under a key never used again: memory grew with
+// every Start.
+void TestStrobe::everyOpeningSharesTheProgramIcon()
+{
+    const qint64 programIcon = layouts::applicationIcon().cacheKey();
+    for (int opening = 0; opening < 3; ++opening) {
+        showStrobe();
+        QPointer<QWidget> window = m_strobe->window();
+        QCOMPARE(window->windowIcon().cacheKey(), programIcon);
+        press(*m_strobe, 27);
+        QTRY_VERIFY(window.isNull());
+    }
 }
 
 void TestStrobe::idleHeldWhileShown_data()

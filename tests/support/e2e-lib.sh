@@ -11,6 +11,8 @@
 #                                          monitors, L and R, of 1280x800
 #   fail_shown <message...>                fails, keeping a picture of the
 #                                          screen in $SHOT when that is set
+#   e2e_no_image_plugins <when>            fails if the program has loaded an
+#                                          image format plugin
 #   e2e_strobe_up <step>, e2e_main_back <step>
 #                                          the strobe opens over the screen
 #                                          with the keyboard; it closes and the
@@ -94,6 +96,14 @@ e2e_stop() {
 fail_shown() {
     [[ -z ${SHOT:-} ]] || "$build/tools/screengrab" "$SHOT"
     fail "$@"
+}
+
+# Nothing the windows draw needs an image format plugin (JPEG, GIF, ICO...):
+# loading one, and the libraries behind it, costs start-up time and memory.
+e2e_no_image_plugins() {
+    local loaded
+    loaded=$(grep -o '[^ ]*/imageformats/[^ ]*' "/proc/$pid/maps" | sort -u | tr '\n' ' ') || true
+    [[ -z "$loaded" ]] || fail "$1: image plugins loaded: $loaded"
 }
 
 # The script says how to tell the state of its display, and sets $where (the
