@@ -18,10 +18,15 @@ void holdEndRequests();
 
 // From now on a request ends context's event loop with status 0 (without a
 // context: the program, at once), and a second one of the same kind ends the
-// program as the system would. Unblocks the requests on the calling thread
+// program at once: with status 0 until the window shows, then as the system
+// would. Unblocks the requests on the calling thread
 // (the only one that takes them), so that processes it starts do not inherit
 // the block; a request that came while they were held is taken here.
 void takeEndRequests(QObject *context);
+
+// The main window shows: a second request of a kind ends the program as the
+// system would from now on.
+void windowShown();
 
 // Whether a request to end came. Start-up steps stop at it; no box opens after it.
 bool endRequested();

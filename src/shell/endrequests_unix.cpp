@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -23,6 +25,9 @@ namespace {
 constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 volatile std::sig_atomic_t s_requested = 0;
+// Which kinds came, in the order of kEndSignals, and whether the window shows.
+volatile std::sig_atomic_t s_came[std::size(kEndSignals)] = {};
+volatile std::sig_atomic_t s_windowShown = 0;
 // The handler's byte wakes the event loop; its reading end is watched there.
 int s_wake[2] = {-1, -1};
 
@@ -46,16 +51,37 @@ sigset_t endSignals()
     return set;
 }
 
+std::size_t slotOf(int number)
+{
+    std::size_t slot = 0;
+    while (slot + 1 < std::size(kEndSignals) && kEndSignals[slot] != number)
+        ++slot;
+    return slot;
+}
+
 // A request closes the program as its window's close does, so that the saves
-// still waiting are written; a second one of the same kind ends it as the
-// system would. Async-signal-safe only.
+// still waiting are written. A second one of the same kind ends it at once:
+// before the window shows with status 0, as while the requests are held;
+// after, as the system would. Async-signal-safe only.
 void onEndSignal(int number)
 {
     const int savedErrno = errno;
+    volatile std::sig_atomic_t &came = s_came[slotOf(number)];
+    if (came && !s_windowShown)
+        ::_exit(0);
+    if (came) {
+        // The window showed between the first and this one.
+        ::signal(number, SIG_DFL);
+        ::raise(number);
+        errno = savedErrno;
+        return;
+    }
+    came = 1;
     s_requested = 1;
     const char byte = char(number);
     [[maybe_unused]] const ssize_t written = ::write(s_wake[1], &byte, 1);
-    ::signal(number, SIG_DFL);
+    if (s_windowShown)
+        ::signal(number, SIG_DFL);
     errno = savedErrno;
 }
 
@@ -148,6 +174,15 @@ void takeEndRequests(QObject *context)
     }
     const sigset_t set = endSignals();
     ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void windowShown()
+{
+    s_windowShown = 1;
+    for (std::size_t slot = 0; slot < std::size(kEndSignals); ++slot) {
+        if (s_came[slot])
+            ::signal(kEndSignals[slot], SIG_DFL);
+    }
 }
 
 bool endRequested()

@@ -8,6 +8,8 @@ void holdEndRequests() {}
 
 void takeEndRequests(QObject *) {}
 
+void windowShown() {}
+
 bool endRequested()
 {
     return false;

@@ -129,6 +129,7 @@ int runProgram(int argc, char *argv[])
     if (endRequested())
         return 0;
     window.showCentred();
+    windowShown();
     return QApplication::exec();
 }
 

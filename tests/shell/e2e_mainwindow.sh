@@ -103,6 +103,21 @@ e2e_until 150 error_box || fail "no report for a style that is no number"
 term_ends "with the first start-up box open"
 [[ $(cat "$store") == $'[Lumivex%20Software]\nCombo1=abc' ]] \
     || fail "start-up went on after SIGTERM: $(cat "$store")"
+
+# A burst of SIGTERM (a request repeated while the first is taken) before the
+# window shows still ends the program with status 0.
+printf '[Lumivex%%20Software]\nCombo1=abc\n' >"$store"
+"$build/lumivex" &
+pid=$!
+e2e_until 150 error_box || fail "no report for a style that is no number"
+# A short spin between them, so that they are not merged into one.
+for _ in $(seq 100); do
+    kill -TERM "$pid" 2>/dev/null || break
+    for ((spin = 0; spin < 500; spin++)); do :; done
+done
+e2e_until 50 ended || fail "program still running after a burst of SIGTERM"
+wait "$pid" || fail "program ended with status $? on a burst of SIGTERM before its window"
+pid=""
 e2e_home 1 2
 
 # SIGTERM, SIGINT or SIGHUP at a random moment of the start: the program ends
