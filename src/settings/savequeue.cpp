@@ -110,8 +110,27 @@ void SaveQueue::saveNow(const Pending &pending)
         const QMutexLocker locker(&m_storeMutex);
         m_store.saveSetting(pending.application, pending.section, pending.key, pending.value);
     } catch (const errors::Failure &failure) {
-        Q_EMIT failed(failure.description());
+        if (stopping())
+            tellAtTheEnd(failure.description());
+        else
+            Q_EMIT failed(failure.description());
     }
+}
+
+bool SaveQueue::stopping()
+{
+    const QMutexLocker locker(&m_mutex);
+    return m_stopping;
+}
+
+// The program is ending: no window is left to say it, and nobody hears failed().
+void SaveQueue::tellAtTheEnd(const QString &description)
+{
+    std::fprintf(stderr,
+                 "lumivex: a choice could not be saved as the program ended, and will not be "
+                 "remembered next time: %s\n",
+                 description.toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 void SaveQueue::run()

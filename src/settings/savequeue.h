@@ -16,7 +16,8 @@ class SettingsStore;
 // its own, so that the window never waits for the disk, a big file or another
 // program's lock. A value asked for again before its save has begun takes the
 // place of the one waiting. Failures come back through failed(), in the
-// queue's own thread. Immediate saves at once, in the caller's thread.
+// queue's own thread; once the queue stops, they go to standard error. Immediate saves at once, in
+// the caller's thread.
 class SaveQueue final : public QObject
 {
     Q_OBJECT
@@ -58,6 +59,8 @@ private:
     };
 
     void saveNow(const Pending &pending);
+    bool stopping();
+    static void tellAtTheEnd(const QString &description);
     void run();
     [[noreturn]] void endWithoutSaving();
 

@@ -141,6 +141,7 @@ private Q_SLOTS:
     void pathChangesKindDuringSaves();
     void pathThatNeverStopsChangingFails();
     void stuckSaveDoesNotHoldTheExit();
+    void failedSaveAtTheEndIsSaid();
 };
 
 void TestSwapFaults::lockSwappedWhileWaited_data()
@@ -358,6 +359,22 @@ void TestSwapFaults::stuckSaveDoesNotHoldTheExit()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
     QVERIFY(program.readAllStandardError().contains("still under way"));
+}
+
+void TestSwapFaults::failedSaveAtTheEndIsSaid()
+{
+    // A save that fails once the program is ending: no window is left to say
+    // it, so standard error does.
+    QProcess program;
+    program.start(QStringLiteral(STUCK_SAVE), {QStringLiteral("fails")});
+    QVERIFY(program.waitForStarted());
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray said = program.readAllStandardError();
+    QVERIFY2(said.contains("could not be saved as the program ended")
+                 && said.contains("Another program holds the settings file's lock"),
+             said.constData());
 }
 
 QTEST_GUILESS_MAIN(TestSwapFaults)
