@@ -12,13 +12,19 @@
 #   STARTUP_SETTLE=0.5                         seconds after the window is drawn
 #                                              before memory is read
 #   STARTUP_KEEP=folder                        keeps the rounds there
+#   STARTUP_BUS=session                        both start with a private
+#                                              dbus-daemon as their session bus
+#                                              (default: none, as on a bare
+#                                              display)
 #
 # Per round and program: exec to MapNotify and to the window drawn (the first
 # drawing the X server reports inside it), processor time of all its threads
 # when drawn, RSS, private memory and PSS (smaps_rollup), threads, shared
 # libraries mapped, the bytes of its window icon the X server keeps, and for
-# the program RSS after the Start/Escape cycles. Then medians, the program
-# against the floor, and the median of the paired differences of the rounds.
+# the program RSS after the Start/Escape cycles, then with that copy still
+# running a second launch's time to end (it hands over to the first) and its
+# peak RSS. Then medians, the program against the floor, and the median of the
+# paired differences of the rounds.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 rounds=${2:-20}
@@ -34,8 +40,10 @@ settle=${STARTUP_SETTLE:-0.5}
 
 scratch=$(mktemp -d)
 pid=""
+bus=""
 cleanup() {
     [[ -n "$pid" ]] && kill "$pid" 2>/dev/null
+    [[ -n "$bus" ]] && kill "$bus" 2>/dev/null
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -43,10 +51,39 @@ trap cleanup EXIT
 source "$(dirname "$0")/scratch-home.sh"
 export QT_QPA_PLATFORM=xcb
 
-# The single-instance check's cost: the time a second start takes to find the
-# first and end. Left to be filled in when that check lands; until then the
-# column reads "-".
-single_instance_column() { echo "-"; }
+unset DBUS_SESSION_BUS_ADDRESS
+case ${STARTUP_BUS:-none} in
+none) ;;
+session)
+    # Its complaint that root may not raise its file limit is left out.
+    dbus-daemon --session --nofork --print-address=3 3>"$scratch/bus-address" 2>/dev/null &
+    bus=$!
+    for _ in $(seq 50); do
+        [[ -s "$scratch/bus-address" ]] && break
+        sleep 0.1
+    done
+    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$scratch/bus-address")
+    [[ -n "$DBUS_SESSION_BUS_ADDRESS" ]] || { echo "dbus-daemon gave no address" >&2; exit 1; }
+    export DBUS_SESSION_BUS_ADDRESS
+    ;;
+*) echo "STARTUP_BUS is none or session" >&2; exit 2 ;;
+esac
+echo "# session bus: ${DBUS_SESSION_BUS_ADDRESS:-none}"
+
+# With the copy $pid running, a second launch of it hands over and ends:
+# prints the milliseconds it took and its peak RSS in kB ("- -" when it did not
+# end within 5 s, as a build without the hand-over does).
+second_launch() {
+    local exe=$1 started ended
+    started=$(date +%s%N)
+    if /usr/bin/time -f %M -o "$scratch/second-peak" timeout 5 "$exe" >/dev/null 2>&1; then
+        ended=$(date +%s%N)
+        echo "$(((ended - started) / 1000))" "$(tail -n1 "$scratch/second-peak")" |
+            awk '{ printf "%.1f %s\n", $1 / 1000, $2 }'
+    else
+        echo "- -"
+    fi
+}
 
 smaps() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$pid/smaps_rollup"; }
 rss_kb() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$pid/status"; }
@@ -63,7 +100,7 @@ stop() {
 # Runs one program once and prints its row.
 measure() {
     local name=$1 exe=$2 line window map drawn cpu icon rss pss private threads libs
-    local -a after=()
+    local -a after=() second=(- -)
     printf '[Lumivex%%20Software]\nCombo1=0\nCombo2=2\n' > "$XDG_CONFIG_HOME/Quarnel.conf"
     line=$("$probe" run "$exe")
     pid=$(sed -E 's/.*pid=([0-9]+).*/\1/' <<< "$line")
@@ -89,16 +126,17 @@ measure() {
             after+=("$(rss_kb)")
         done
     fi
-    printf '%s %s %s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$map" "$drawn" "$cpu" "$rss" \
+    [[ $name == lumivex ]] && read -r -a second <<< "$(second_launch "$exe")"
+    printf '%s %s %s %s %s %s %s %s %s %s %s %s %s %s\n' "$name" "$map" "$drawn" "$cpu" "$rss" \
         "$private" "$pss" "$threads" "$libs" "$icon" "${after[0]:--}" "${after[1]:--}" \
-        "$(single_instance_column)"
+        "${second[0]}" "${second[1]}"
     stop
 }
 
 rows=$scratch/rows
 : > "$rows"
 columns="round program map_ms drawn_ms cpu_ms rss_kb private_kb pss_kb threads libs icon_bytes"
-columns+=" rss_after_${cycle_counts[0]:-x}_kb rss_after_${cycle_counts[1]:-y}_kb single_instance_ms"
+columns+=" rss_after_${cycle_counts[0]:-x}_kb rss_after_${cycle_counts[1]:-y}_kb second_launch_ms second_peak_kb"
 echo "$columns"
 for ((round = 1; round <= rounds; round++)); do
     if ((round % 2)); then order=(floor lumivex); else order=(lumivex floor); fi
@@ -132,13 +170,13 @@ BEGIN { split(columns, name) }
 {
     program = $2
     n[program]++
-    for (c = 3; c <= 14; c++) value[program, c, n[program]] = $c
-    for (c = 3; c <= 14; c++) if ($c != "-") round_value[$1, program, c] = $c
+    for (c = 3; c <= 15; c++) value[program, c, n[program]] = $c
+    for (c = 3; c <= 15; c++) if ($c != "-") round_value[$1, program, c] = $c
     rounds[$1] = 1
 }
 END {
     printf "\n%-22s %12s %12s %8s %18s\n", "median", "floor", "lumivex", "ratio", "paired diff (IQR)"
-    for (c = 3; c <= 14; c++) {
+    for (c = 3; c <= 15; c++) {
         for (p = 1; p <= 2; p++) {
             prog = p == 1 ? "floor" : "lumivex"
             k = 0
