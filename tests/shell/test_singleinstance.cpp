@@ -9,7 +9,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <future>
@@ -108,6 +110,8 @@ private Q_SLOTS:
     void misbehavingLaunchesNeitherBlockNorRaise();
     void anotherUsersHolderIsNotAskedAndNotWaitedFor();
     void anotherUsersLaunchIsIgnored();
+    void anotherProgramAnsweringIsNotBelieved();
+    void nameBoundWithoutListeningIsNotWaitedFor();
     void comeForwardShowsWhatTheUserNeeds();
 };
 
@@ -124,6 +128,16 @@ void TestSingleInstance::sessionKeyNamesTheDisplay_data()
     QTest::newRow("same X server") << QStringList() << x0 << QStringList() << x0 << "same";
     QTest::newRow("X screen number")
         << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=:0.1"_s} << "same";
+    QTest::newRow("X local socket named unix")
+        << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=unix:0.0"_s} << "same";
+    QTest::newRow("X local socket named unix/")
+        << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=unix/:0"_s} << "same";
+    QTest::newRow("X over TCP, perhaps forwarded")
+        << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=localhost:0"_s}
+        << "different";
+    QTest::newRow("platform name in capitals")
+        << QStringList() << QStringList{u"DISPLAY=:0"_s, u"QT_QPA_PLATFORM=XCB"_s} << QStringList()
+        << x0 << "same";
     QTest::newRow("other X server")
         << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=:1"_s} << "different";
     QTest::newRow("-display wins") << QStringList{u"-display"_s, u":1"_s} << x0 << QStringList()
@@ -356,6 +370,64 @@ void TestSingleInstance::anotherUsersLaunchIsIgnored()
     QCOMPARE(asked, 0);
 #else
     QSKIP("Windows keeps another user's mutex closed to this one");
+#endif
+}
+
+void TestSingleInstance::anotherProgramAnsweringIsNotBelieved()
+{
+#ifdef Q_OS_UNIX
+    // A program of this user, not Lumivex, holds the name and answers as a
+    // copy would: believing it would end the launch with nothing shown.
+    const QString python = QStandardPaths::findExecutable(u"python3"_s);
+    if (python.isEmpty())
+        QSKIP("needs python3 to hold the name as another program");
+    const QByteArray key = uniqueKey();
+    QProcess squatter;
+    squatter.start(python, {u"-c"_s, uR"(import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.bind(b'\0' + sys.argv[1].encode())
+s.listen(4)
+print('bound', flush=True)
+while True:
+    c, _ = s.accept()
+    c.recv(64)
+    c.sendall(b'ok\n')
+    c.close()
+)"_s,
+                            QString::fromLatin1(key)});
+    QVERIFY(squatter.waitForReadyRead(10000));
+    QElapsedTimer timer;
+    timer.start();
+    const shell::SingleInstance mine(key);
+    QVERIFY(!mine.handedOver());
+    QVERIFY(!mine.holdsKey());
+    QVERIFY(timer.elapsed() < 1000);
+    squatter.kill();
+    squatter.waitForFinished();
+#else
+    QSKIP("the named mutex of Windows answers nothing");
+#endif
+}
+
+void TestSingleInstance::nameBoundWithoutListeningIsNotWaitedFor()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray key = uniqueKey();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, key.constData(), std::size_t(key.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(key.size()));
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), length), 0);
+    QElapsedTimer timer;
+    timer.start();
+    const shell::SingleInstance mine(key);
+    QVERIFY(!mine.handedOver());
+    QVERIFY(!mine.holdsKey());
+    QVERIFY(timer.elapsed() < shell::SingleInstance::kAnswerMs / 5);
+    ::close(fd);
+#else
+    QSKIP("the named mutex of Windows is bound by nothing else");
 #endif
 }
 
