@@ -254,8 +254,11 @@ struct SingleInstance::Holder
     void release();
     void acceptLaunches();
     void take(int fd);
-    // Reads what the launch sent; true once it is done with and closed.
-    bool read(Launch &launch);
+    enum class Asking { Partly, Asked, Done };
+    // Reads what the launch sent; Done when it is to be closed unanswered.
+    Asking read(Launch &launch);
+    // Brings this copy forward and tells the launch so.
+    void answer(quint64 id);
     void drop(quint64 id);
 
     int listener;
@@ -302,38 +305,60 @@ void SingleInstance::Holder::acceptLaunches()
 void SingleInstance::Holder::take(int fd)
 {
     auto launch = std::make_unique<Launch>(fd, ++launches);
-    if (read(*launch))
+    const Asking state = read(*launch);
+    if (state == Asking::Done)
         return;
     if (waiting.size() >= kMaxWaiting)
         waiting.erase(waiting.begin());
     Launch *raw = launch.get();
     const quint64 id = raw->id;
     raw->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &context);
+    raw->notifier->setEnabled(state == Asking::Partly);
     QObject::connect(raw->notifier, &QSocketNotifier::activated, &context, [this, raw, id] {
-        if (read(*raw))
+        switch (read(*raw)) {
+        case Asking::Done:
             drop(id);
+            break;
+        case Asking::Asked:
+            raw->notifier->setEnabled(false);
+            break;
+        case Asking::Partly:
+            break;
+        }
     });
     QTimer::singleShot(kAskMs, raw->notifier, [this, id] { drop(id); });
     waiting.push_back(std::move(launch));
 }
 
-bool SingleInstance::Holder::read(Launch &launch)
+SingleInstance::Holder::Asking SingleInstance::Holder::read(Launch &launch)
 {
     char buffer[32];
     ssize_t count = 0;
     while ((count = ::recv(launch.fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
         launch.got.append(buffer, count);
         if (!kAsk.startsWith(launch.got))
-            return true;
+            return Asking::Done;
     }
-    if (count < 0 && (errno == EAGAIN || errno == EINTR) && launch.got != kAsk)
-        return false;
     if (launch.got == kAsk) {
-        ::send(launch.fd, kAnswer.constData(), std::size_t(kAnswer.size()),
-               MSG_NOSIGNAL | MSG_DONTWAIT);
-        QTimer::singleShot(0, &context, comeForward);
+        // Answered from the loop, once this copy is known to go on: a copy
+        // told to end as the launch asked must not take the launch with it.
+        QTimer::singleShot(0, &context, [this, id = launch.id] { answer(id); });
+        return Asking::Asked;
     }
-    return true;
+    return count < 0 && (errno == EAGAIN || errno == EINTR) ? Asking::Partly : Asking::Done;
+}
+
+void SingleInstance::Holder::answer(quint64 id)
+{
+    const auto it
+        = std::find_if(waiting.begin(), waiting.end(),
+                       [id](const std::unique_ptr<Launch> &launch) { return launch->id == id; });
+    if (listener < 0 || it == waiting.end())
+        return;
+    comeForward();
+    ::send((*it)->fd, kAnswer.constData(), std::size_t(kAnswer.size()),
+           MSG_NOSIGNAL | MSG_DONTWAIT);
+    drop(id);
 }
 
 void SingleInstance::Holder::drop(quint64 id)

@@ -14,7 +14,11 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <QEventLoop>
+#include <QSocketNotifier>
+
 #include <future>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -105,6 +109,7 @@ private Q_SLOTS:
     void laterLaunchHandsOver();
     void launchDuringStartIsAnsweredOnceListening();
     void keyIsFreeOnceTheHolderIsGone();
+    void copyEndingAsTheLaunchAsksDoesNotAnswer();
     void emptyKeyAlwaysRuns();
     void misbehavingLaunchesNeitherBlockNorRaise_data();
     void misbehavingLaunchesNeitherBlockNorRaise();
@@ -233,6 +238,41 @@ void TestSingleInstance::keyIsFreeOnceTheHolderIsGone()
     QVERIFY(next.holdsKey());
     QVERIFY(!next.handedOver());
     QVERIFY(timer.elapsed() < 1000);
+}
+
+void TestSingleInstance::copyEndingAsTheLaunchAsksDoesNotAnswer()
+{
+#ifdef Q_OS_UNIX
+    // A launch asks just as the copy is told to end (a logout, a kill, its
+    // window closed): both come in one turn of the loop, which then ends.
+    const QByteArray key = uniqueKey();
+    std::optional<shell::SingleInstance> first(std::in_place, key);
+    int asked = 0;
+    first->listen([&asked] { ++asked; });
+    const int fd = connectTo(key);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::send(fd, "come forward\n", 13, MSG_NOSIGNAL), ssize_t(13));
+    int ending[2];
+    QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, ending) == 0);
+    QEventLoop loop;
+    QSocketNotifier told(ending[0], QSocketNotifier::Read);
+    connect(&told, &QSocketNotifier::activated, &loop, [&loop] { loop.exit(); });
+    QCOMPARE(::write(ending[1], "x", 1), ssize_t(1));
+    loop.exec();
+    first.reset();
+    // Left unanswered, the launch runs on its own instead of ending with no
+    // copy on the screen.
+    pollfd watched{fd, POLLIN, 0};
+    QCOMPARE(::poll(&watched, 1, 3000), 1);
+    char answer[8];
+    const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
+    QVERIFY2(got <= 0, "the ending copy answered");
+    QCOMPARE(asked, 0);
+    for (const int end : {fd, ending[0], ending[1]})
+        ::close(end);
+#else
+    QSKIP("a Windows launch learns nothing from an answer");
+#endif
 }
 
 void TestSingleInstance::emptyKeyAlwaysRuns()
