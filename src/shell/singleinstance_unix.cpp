@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -38,6 +40,10 @@ const QByteArray kAnswer = QByteArrayLiteral("ok\n");
 constexpr std::size_t kMaxWaiting = 8;
 // How long one of them may take to ask.
 constexpr int kAskMs = 2000;
+// Refusals in a row, 10 ms apart, from whatever holds the name.
+constexpr int kMaxRefused = 5;
+const char kNobodyAnswers[] = "lumivex: this session's name is taken but nothing answers on it; "
+                              "running on\n";
 
 quint64 fnv1a(const QByteArray &bytes)
 {
@@ -49,12 +55,19 @@ quint64 fnv1a(const QByteArray &bytes)
     return hash;
 }
 
-// The X display without its screen number: ":0.1" and ":0" are one server.
-QString serverOf(const QString &display)
+// The X display without its screen number: ":0.1" and ":0" are one server,
+// and so are "unix:0" and ":0", both the local socket.
+QString serverOf(QString display)
 {
     const qsizetype colon = display.lastIndexOf(u':');
     const qsizetype dot = display.indexOf(u'.', colon + 1);
-    return colon >= 0 && dot > colon ? display.left(dot) : display;
+    if (colon >= 0 && dot > colon)
+        display.truncate(dot);
+    if (display.startsWith(u"unix/"))
+        display.remove(0, 5);
+    if (display.startsWith(u"unix:"))
+        display.remove(0, 4);
+    return display;
 }
 
 socklen_t addressFor(const QByteArray &key, sockaddr_un &address)
@@ -79,6 +92,42 @@ bool ownUser(int fd)
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
 }
 
+// The program file that a process runs, as /proc names it.
+QByteArray programFile(const QByteArray &exe)
+{
+    QByteArray target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(exe.constData(), target.data(), std::size_t(target.size()));
+    if (n <= 0)
+        return {};
+    target.truncate(n);
+    const QByteArray deleted(" (deleted)");
+    if (target.endsWith(deleted))
+        target.chop(deleted.size());
+    return target;
+}
+
+// Whether the holder at the other end runs this very program: any program of
+// the user may bind the name, and one that answers for Lumivex must not make
+// a launch end with nothing on the screen. A copy started before the program
+// file was replaced (an upgrade) runs the old file under the same name.
+bool sameProgram(int fd)
+{
+    struct stat mine = {};
+    if (::stat("/proc/self/exe", &mine) != 0)
+        return true; // Without /proc nothing can be told.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return false;
+    const QByteArray theirs = "/proc/" + QByteArray::number(peer.pid) + "/exe";
+    struct stat info = {};
+    if (::stat(theirs.constData(), &info) == 0 && info.st_dev == mine.st_dev
+        && info.st_ino == mine.st_ino)
+        return true;
+    const QByteArray file = programFile(theirs);
+    return !file.isEmpty() && file == programFile("/proc/self/exe");
+}
+
 // The listening socket under key, or -1 with errno set.
 int claim(const QByteArray &key)
 {
@@ -95,7 +144,7 @@ int claim(const QByteArray &key)
     return -1;
 }
 
-enum class Reply { Answered, Gone, Silent, Foreign };
+enum class Reply { Answered, Gone, Refused, Silent, Foreign, Stranger };
 
 Reply waitForAnswer(int fd, const QDeadlineTimer &deadline)
 {
@@ -130,9 +179,14 @@ Reply askHolder(const QByteArray &key, const QDeadlineTimer &deadline)
     const socklen_t length = addressFor(key, address);
     Reply reply = Reply::Gone;
     // A full queue of launches (EAGAIN) or a holder just ending: try again.
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), length) == 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
+        if (errno == ECONNREFUSED)
+            reply = Reply::Refused;
+    } else {
         if (!ownUser(fd))
             reply = Reply::Foreign;
+        else if (!sameProgram(fd))
+            reply = Reply::Stranger;
         else if (::send(fd, kAsk.constData(), std::size_t(kAsk.size()), MSG_NOSIGNAL)
                  == kAsk.size())
             reply = waitForAnswer(fd, deadline);
@@ -170,7 +224,9 @@ struct Launch
 QByteArray sessionKey(const QStringList &arguments, const QProcessEnvironment &environment)
 {
     for (const QString &name : requestedPlatforms(arguments, environment)) {
-        if (name != u"xcb" && !name.startsWith(u"wayland"))
+        // Qt finds its platforms whatever their case.
+        if (name.compare(u"xcb", Qt::CaseInsensitive) != 0
+            && !name.startsWith(u"wayland", Qt::CaseInsensitive))
             return {};
     }
     QString x11 = qtOptionValue(arguments, QStringLiteral("display"));
@@ -198,8 +254,11 @@ struct SingleInstance::Holder
     void release();
     void acceptLaunches();
     void take(int fd);
-    // Reads what the launch sent; true once it is done with and closed.
-    bool read(Launch &launch);
+    enum class Asking { Partly, Asked, Done };
+    // Reads what the launch sent; Done when it is to be closed unanswered.
+    Asking read(Launch &launch);
+    // Brings this copy forward and tells the launch so.
+    void answer(quint64 id);
     void drop(quint64 id);
 
     int listener;
@@ -246,38 +305,60 @@ void SingleInstance::Holder::acceptLaunches()
 void SingleInstance::Holder::take(int fd)
 {
     auto launch = std::make_unique<Launch>(fd, ++launches);
-    if (read(*launch))
+    const Asking state = read(*launch);
+    if (state == Asking::Done)
         return;
     if (waiting.size() >= kMaxWaiting)
         waiting.erase(waiting.begin());
     Launch *raw = launch.get();
     const quint64 id = raw->id;
     raw->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &context);
+    raw->notifier->setEnabled(state == Asking::Partly);
     QObject::connect(raw->notifier, &QSocketNotifier::activated, &context, [this, raw, id] {
-        if (read(*raw))
+        switch (read(*raw)) {
+        case Asking::Done:
             drop(id);
+            break;
+        case Asking::Asked:
+            raw->notifier->setEnabled(false);
+            break;
+        case Asking::Partly:
+            break;
+        }
     });
     QTimer::singleShot(kAskMs, raw->notifier, [this, id] { drop(id); });
     waiting.push_back(std::move(launch));
 }
 
-bool SingleInstance::Holder::read(Launch &launch)
+SingleInstance::Holder::Asking SingleInstance::Holder::read(Launch &launch)
 {
     char buffer[32];
     ssize_t count = 0;
     while ((count = ::recv(launch.fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
         launch.got.append(buffer, count);
         if (!kAsk.startsWith(launch.got))
-            return true;
+            return Asking::Done;
     }
-    if (count < 0 && (errno == EAGAIN || errno == EINTR) && launch.got != kAsk)
-        return false;
     if (launch.got == kAsk) {
-        ::send(launch.fd, kAnswer.constData(), std::size_t(kAnswer.size()),
-               MSG_NOSIGNAL | MSG_DONTWAIT);
-        QTimer::singleShot(0, &context, comeForward);
+        // Answered from the loop, once this copy is known to go on: a copy
+        // told to end as the launch asked must not take the launch with it.
+        QTimer::singleShot(0, &context, [this, id = launch.id] { answer(id); });
+        return Asking::Asked;
     }
-    return true;
+    return count < 0 && (errno == EAGAIN || errno == EINTR) ? Asking::Partly : Asking::Done;
+}
+
+void SingleInstance::Holder::answer(quint64 id)
+{
+    const auto it
+        = std::find_if(waiting.begin(), waiting.end(),
+                       [id](const std::unique_ptr<Launch> &launch) { return launch->id == id; });
+    if (listener < 0 || it == waiting.end())
+        return;
+    comeForward();
+    ::send((*it)->fd, kAnswer.constData(), std::size_t(kAnswer.size()),
+           MSG_NOSIGNAL | MSG_DONTWAIT);
+    drop(id);
 }
 
 void SingleInstance::Holder::drop(quint64 id)
@@ -294,6 +375,7 @@ SingleInstance::SingleInstance(const QByteArray &key)
     if (key.isEmpty())
         return;
     const QDeadlineTimer deadline(kAnswerMs);
+    int refused = 0;
     while (!deadline.hasExpired()) {
         const int fd = claim(key);
         if (fd >= 0) {
@@ -309,14 +391,28 @@ SingleInstance::SingleInstance(const QByteArray &key)
         case Reply::Foreign:
             std::fputs("lumivex: another user holds this session's name; running on\n", stderr);
             return;
+        case Reply::Stranger:
+            std::fputs("lumivex: another program holds this session's name; running on\n", stderr);
+            return;
         case Reply::Silent:
             std::fputs("lumivex: the copy already running does not answer; running on\n", stderr);
             return;
+        case Reply::Refused:
+            // A copy listens the moment it has the name: one bound without
+            // listening for this long is not a copy.
+            if (++refused >= kMaxRefused) {
+                std::fputs(kNobodyAnswers, stderr);
+                return;
+            }
+            QThread::msleep(10);
+            break;
         case Reply::Gone:
+            refused = 0;
             QThread::msleep(10);
             break;
         }
     }
+    std::fputs(kNobodyAnswers, stderr);
 }
 
 SingleInstance::~SingleInstance() = default;

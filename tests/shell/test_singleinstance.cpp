@@ -9,10 +9,16 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTest>
 
+#include <QEventLoop>
+#include <QSocketNotifier>
+
 #include <future>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -69,6 +75,17 @@ int connectTo(const QByteArray &key)
     return fd;
 }
 
+// A socket bound to key's name, not yet listening.
+int bindName(const QByteArray &key)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, key.constData(), std::size_t(key.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(key.size()));
+    return ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 ? fd : -1;
+}
+
 // Runs body in a child process as the user nobody; returns its exit status,
 // or -1 when this process may not change user.
 template<typename Body> int asAnotherUser(Body body, int *childPid = nullptr)
@@ -103,11 +120,14 @@ private Q_SLOTS:
     void laterLaunchHandsOver();
     void launchDuringStartIsAnsweredOnceListening();
     void keyIsFreeOnceTheHolderIsGone();
+    void copyEndingAsTheLaunchAsksDoesNotAnswer();
     void emptyKeyAlwaysRuns();
     void misbehavingLaunchesNeitherBlockNorRaise_data();
     void misbehavingLaunchesNeitherBlockNorRaise();
     void anotherUsersHolderIsNotAskedAndNotWaitedFor();
     void anotherUsersLaunchIsIgnored();
+    void anotherProgramAnsweringIsNotBelieved();
+    void nameBoundWithoutListeningIsNotWaitedFor();
     void comeForwardShowsWhatTheUserNeeds();
 };
 
@@ -124,6 +144,13 @@ void TestSingleInstance::sessionKeyNamesTheDisplay_data()
     QTest::newRow("same X server") << QStringList() << x0 << QStringList() << x0 << "same";
     QTest::newRow("X screen number")
         << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=:0.1"_s} << "same";
+    QTest::newRow("X local socket named unix")
+        << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=unix:0.0"_s} << "same";
+    QTest::newRow("X local socket named unix/")
+        << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=unix/:0"_s} << "same";
+    QTest::newRow("platform name in capitals")
+        << QStringList() << QStringList{u"DISPLAY=:0"_s, u"QT_QPA_PLATFORM=XCB"_s} << QStringList()
+        << x0 << "same";
     QTest::newRow("other X server")
         << QStringList() << x0 << QStringList() << QStringList{u"DISPLAY=:1"_s} << "different";
     QTest::newRow("-display wins") << QStringList{u"-display"_s, u":1"_s} << x0 << QStringList()
@@ -221,6 +248,39 @@ void TestSingleInstance::keyIsFreeOnceTheHolderIsGone()
     QVERIFY(timer.elapsed() < 1000);
 }
 
+void TestSingleInstance::copyEndingAsTheLaunchAsksDoesNotAnswer()
+{
+#ifdef Q_OS_UNIX
+    // A launch asks just as the copy is told to end (a logout, a kill, its
+    // window closed): both come in one turn of the loop, which then ends.
+    const QByteArray key = uniqueKey();
+    std::optional<shell::SingleInstance> first(std::in_place, key);
+    int asked = 0;
+    first->listen([&asked] { ++asked; });
+    const int fd = connectTo(key);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::send(fd, "come forward\n", 13, MSG_NOSIGNAL), ssize_t(13));
+    int ending[2];
+    QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, ending) == 0);
+    QEventLoop loop;
+    QSocketNotifier told(ending[0], QSocketNotifier::Read);
+    connect(&told, &QSocketNotifier::activated, &loop, [&loop] { loop.exit(); });
+    QCOMPARE(::write(ending[1], "x", 1), ssize_t(1));
+    loop.exec();
+    first.reset();
+    // Unanswered, the launch runs on its own instead of ending with nothing shown.
+    pollfd watched{fd, POLLIN, 0};
+    QCOMPARE(::poll(&watched, 1, 3000), 1);
+    char answer[8];
+    QVERIFY2(::recv(fd, answer, sizeof answer, 0) <= 0, "the ending copy answered");
+    QCOMPARE(asked, 0);
+    for (const int end : {fd, ending[0], ending[1]})
+        ::close(end);
+#else
+    QSKIP("a Windows launch learns nothing from an answer");
+#endif
+}
+
 void TestSingleInstance::emptyKeyAlwaysRuns()
 {
     shell::SingleInstance first(QByteArray{});
@@ -289,14 +349,8 @@ void TestSingleInstance::anotherUsersHolderIsNotAskedAndNotWaitedFor()
     // nobody binds the key first and holds it until this side is done.
     const int started = asAnotherUser(
         [&] {
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path + 1, key.constData(), std::size_t(key.size()));
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            const auto length
-                = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(key.size()));
-            if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0
-                || ::listen(fd, 4) != 0)
+            const int fd = bindName(key);
+            if (fd < 0 || ::listen(fd, 4) != 0)
                 return 1;
             char byte = 0;
             [[maybe_unused]] const ssize_t w = ::write(bound[1], "b", 1);
@@ -356,6 +410,54 @@ void TestSingleInstance::anotherUsersLaunchIsIgnored()
     QCOMPARE(asked, 0);
 #else
     QSKIP("Windows keeps another user's mutex closed to this one");
+#endif
+}
+
+void TestSingleInstance::anotherProgramAnsweringIsNotBelieved()
+{
+#ifdef Q_OS_UNIX
+    // A program of this user, not Lumivex, holds the name and answers as a
+    // copy would: believing it would end the launch with nothing shown.
+    const QString python = QStandardPaths::findExecutable(u"python3"_s);
+    if (python.isEmpty())
+        QSKIP("needs python3 to hold the name as another program");
+    const QByteArray key = uniqueKey();
+    QProcess squatter;
+    squatter.start(python, {u"-c"_s, uR"(import socket, sys
+s = socket.socket(socket.AF_UNIX); s.bind(b'\0' + sys.argv[1].encode()); s.listen(4)
+print('bound', flush=True)
+while True: c = s.accept()[0]; c.recv(64); c.sendall(b'ok\n'); c.close()
+)"_s,
+                            QString::fromLatin1(key)});
+    QVERIFY(squatter.waitForReadyRead(10000));
+    QElapsedTimer timer;
+    timer.start();
+    const shell::SingleInstance mine(key);
+    QVERIFY(!mine.handedOver());
+    QVERIFY(!mine.holdsKey());
+    QVERIFY(timer.elapsed() < 1000);
+    squatter.kill();
+    squatter.waitForFinished();
+#else
+    QSKIP("the named mutex of Windows answers nothing");
+#endif
+}
+
+void TestSingleInstance::nameBoundWithoutListeningIsNotWaitedFor()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray key = uniqueKey();
+    const int fd = bindName(key);
+    QVERIFY(fd >= 0);
+    QElapsedTimer timer;
+    timer.start();
+    const shell::SingleInstance mine(key);
+    QVERIFY(!mine.handedOver());
+    QVERIFY(!mine.holdsKey());
+    QVERIFY(timer.elapsed() < shell::SingleInstance::kAnswerMs / 5);
+    ::close(fd);
+#else
+    QSKIP("the named mutex of Windows is bound by nothing else");
 #endif
 }
 
