@@ -108,7 +108,10 @@ none_flashing || fail_shown "$where: something still flashes after Escape"
 xdotool key Return
 e2e_strobe_up "strobe open again"
 if [[ $wm == none ]]; then
-    xdotool windowraise "$win" windowfocus --sync "$win"
+    # The pointer moved over it, as a person's would be: the X server ignores
+    # a focus change older than the last one, and without an event since this
+    # focus change the program's latest time would be older.
+    xdotool windowraise "$win" windowfocus --sync "$win" mousemove --window "$win" 20 20
 else
     xdotool windowactivate --sync "$win"
 fi
