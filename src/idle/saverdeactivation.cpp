@@ -35,6 +35,11 @@ void SaverDeactivation::release()
 {
     m_held = false;
     m_timer.stop();
+    // A command that still runs is of no use any more and would otherwise stay
+    // until the next opening; it is ended and cleans up after itself, so that
+    // an opening straight after starts one afresh.
+    if (QProcess *process = std::exchange(m_running, nullptr))
+        process->kill();
 }
 
 void SaverDeactivation::turn()

@@ -17,7 +17,7 @@ namespace idle {
 // and then every interval, when the screen saver runs and no screen saver
 // service on the session bus can take the inhibit instead. The command runs
 // beside the window's thread, one at a time: one still running at the next
-// turn is killed, and one that cannot start changes nothing.
+// turn or at the release is killed, and one that cannot start changes nothing.
 class SaverDeactivation final
     : public QObject
     , public strobe::IdleInhibitor

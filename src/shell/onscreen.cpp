@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <limits>
 
@@ -29,9 +30,38 @@ int clampedStart(int start, int length, int areaStart, int areaLength)
     return qMax(areaStart, qMin(start, areaStart + areaLength - length));
 }
 
+// A rectangle in Qt's coordinates on screen, in device pixels: each screen
+// keeps its top-left corner and scales from there.
+QRect inDevicePixels(const QRect &rect, const QScreen &screen)
+{
+    const QPoint origin = screen.geometry().topLeft();
+    const qreal ratio = screen.devicePixelRatio();
+    return QRect(origin + (rect.topLeft() - origin) * ratio, rect.size() * ratio);
+}
+
+// Screens of different scales leave gaps between one another in Qt's
+// coordinates, and Qt keeps a window on the screen it was moved to when its
+// own went, even once that comes back: whether the window is on view is told
+// in device pixels, and a window on view is given the screen it stands on.
+bool onView(QWidget &window)
+{
+    QScreen *own = window.screen();
+    if (!own)
+        return false;
+    const QRect frame = inDevicePixels(window.frameGeometry(), *own);
+    bool seen = false;
+    for (QScreen *screen : QGuiApplication::screens()) {
+        const QRect area = inDevicePixels(screen->geometry(), *screen);
+        if (area.contains(frame.center()) && screen != own && window.windowHandle())
+            window.windowHandle()->setScreen(screen);
+        seen = seen || area.intersects(frame);
+    }
+    return seen;
+}
+
 void moveBackOnScreen(QWidget &window)
 {
-    if (!window.isVisible() || window.isMinimized())
+    if (!window.isVisible() || window.isMinimized() || onView(window))
         return;
     QList<QRect> screens;
     QList<QRect> freeAreas;

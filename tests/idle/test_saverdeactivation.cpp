@@ -9,12 +9,14 @@
 
 #include <memory>
 
+#include <signal.h>
+
 using idle::SaverDeactivation;
 
 namespace {
 
-// A stand-in command that notes each run in a file, then lasts as long as
-// asked.
+// A stand-in command that notes each run (its process id) in a file, then
+// lasts as long as asked.
 struct Runs
 {
     QTemporaryDir dir;
@@ -24,7 +26,20 @@ struct Runs
         QFile file(path());
         return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
     }
+    pid_t last() const
+    {
+        QFile file(path());
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+        return pid_t(lines.last().toInt());
+    }
 };
+
+bool running(pid_t pid)
+{
+    return ::kill(pid, 0) == 0;
+}
 
 SaverDeactivation::Ways ways(const Runs &runs, const QString &lasting, bool saverRunning,
                              bool serviceOwned)
@@ -32,7 +47,7 @@ SaverDeactivation::Ways ways(const Runs &runs, const QString &lasting, bool save
     SaverDeactivation::Ways ways;
     ways.program = QStringLiteral("/bin/sh");
     ways.arguments = QStringList{QStringLiteral("-c"),
-                                 QStringLiteral("echo run >> \"$0\"; exec sleep %1").arg(lasting),
+                                 QStringLiteral("echo $$ >> \"$0\"; exec sleep %1").arg(lasting),
                                  runs.path()};
     ways.intervalMs = 300;
     ways.saverRunning = [saverRunning] {
@@ -55,6 +70,7 @@ private Q_SLOTS:
     void runsOnlyWhereNeeded();
     void runsAtOnceThenEveryTurnWhileHeld();
     void aHangingCommandIsEndedAndNeverDoubled();
+    void aCommandStillRunningAtReleaseIsEnded();
     void aMissingCommandChangesNothing();
 };
 
@@ -119,6 +135,28 @@ void TestSaverDeactivation::aHangingCommandIsEndedAndNeverDoubled()
     ending.start();
     hold.reset();
     QVERIFY(ending.elapsed() < 1000);
+}
+
+void TestSaverDeactivation::aCommandStillRunningAtReleaseIsEnded()
+{
+    Runs noted;
+    SaverDeactivation hold(ways(noted, QStringLiteral("60"), true, false));
+    QSignalSpy started(&hold, &SaverDeactivation::commandStarted);
+    QWidget window;
+    hold.inhibit(window);
+    QTRY_COMPARE(noted.count(), 1);
+    const pid_t first = noted.last();
+    QVERIFY(running(first));
+    // Closed, the strobe leaves nothing running behind it, however long the
+    // command would take.
+    hold.release();
+    QTRY_VERIFY(!running(first));
+    // Opened again at once, it tells the screen saver at once.
+    hold.inhibit(window);
+    QCOMPARE(started.size(), 2);
+    QTRY_COMPARE(noted.count(), 2);
+    hold.release();
+    QTRY_VERIFY(!running(noted.last()));
 }
 
 void TestSaverDeactivation::aMissingCommandChangesNothing()

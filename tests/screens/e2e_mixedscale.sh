@@ -3,7 +3,8 @@
 # "L=1;R=2"): the main window keeps its layout size in each monitor's pixels
 # as it moves between them, 536x192 on the left and 1072x384 on the right,
 # with "Start Strobing" inside the window; the strobe started from the right
-# covers that monitor.
+# covers that monitor. The right monitor taken away and given back at once
+# leaves the window where it was.
 #   e2e_mixedscale.sh <build dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -19,6 +20,7 @@ client_rect() {
                              /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }'
 }
 is_at() { [[ $(client_rect) == "$1" ]]; }
+main_on_top() { [[ $(xdotool getwindowfocus 2>/dev/null) == "$win" ]]; }
 # "Start Strobing" is painted where the layout puts it: its face, not the
 # black of the screen behind a window cut short.
 button_inside() {
@@ -50,6 +52,18 @@ for point in "1280 0" "2559 0" "1280 799" "2559 799" "1920 400"; do
 done
 is_strobe 100 400 && fail "the strobe reaches the left monitor"
 xdotool key Escape
+e2e_until 50 main_on_top || fail "the strobe did not close"
+
+# The right monitor goes and comes straight back: the window, on view all
+# along on it, ends where it was, in the layout size of that monitor.
+xdotool windowmove "$win" 1400 300
+e2e_until 50 is_at "1400 300 1072 384" || fail "the main window is $(client_rect) on the right"
+xrandr --delmonitor R >/dev/null
+xrandr --setmonitor R 1280/340x800/212+1280+0 none >/dev/null
+e2e_until 30 is_at "1400 300 1072 384" \
+    || fail "its monitor back at once, the main window is $(client_rect)"
+e2e_stays 10 is_at "1400 300 1072 384" || fail "the main window moved on to $(client_rect)"
+echo "monitor gone and back at once: the main window stays"
 kill -0 "$pid" || fail "the program ended"
 e2e_stop
 echo "mixed scale end-to-end: ok"

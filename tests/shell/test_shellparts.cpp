@@ -11,6 +11,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -33,6 +36,8 @@ private Q_SLOTS:
     void cursorHotSpotFromHeader();
     void cursorLoaderClampsHotSpot();
     void messageTextShowsBareCarriageReturnsAsBreaks();
+    void aLongAddressLineStaysInsideTheBox_data();
+    void aLongAddressLineStaysInsideTheBox();
     void windowComesBackOnlyWhenOffEveryScreen_data();
     void windowComesBackOnlyWhenOffEveryScreen();
 };
@@ -175,6 +180,41 @@ void TestShellParts::messageTextShowsBareCarriageReturnsAsBreaks()
 {
     QCOMPARE(shell::QtMessageBox::forDisplay(QStringLiteral("a\r\nb\r\rc")),
              QStringLiteral("a\nb\n\nc"));
+}
+
+void TestShellParts::aLongAddressLineStaysInsideTheBox_data()
+{
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<int>("style");
+    const QString address = QStringLiteral("https://www.quarnel.com/") + QString(300, u'a');
+    QTest::newRow("long address") << QStringLiteral("See %1\r\nfor more.").arg(address) << 0;
+    QTest::newRow("long address, icon") << QStringLiteral("See %1").arg(address) << 16;
+    QTest::newRow("address in a long sentence") << QStringLiteral(
+        "Questions? Please contact Team Quarnel at https://www.quarnel.com/contact/ "
+        "or read the pages there, which tell much more than fits on one line "
+        "of a box on any screen at all, however wide it may be.")
+                                                << 48;
+}
+
+// Qt never lets a box grow wider than a limit of its own; a label wider than
+// that is cut off at the box's edge, and the end of the text is lost. Run on
+// the default screen and on a wide one (test_shellparts_widescreen).
+void TestShellParts::aLongAddressLineStaysInsideTheBox()
+{
+    QFETCH(QString, prompt);
+    QFETCH(int, style);
+    QMessageBox box;
+    shell::QtMessageBox::prepare(box, prompt, style, std::nullopt);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    const auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    QVERIFY(label);
+    QVERIFY2(box.rect().contains(label->geometry()),
+             qPrintable(QStringLiteral("label %1 wide in a box %2 wide on a screen %3 wide")
+                            .arg(label->width())
+                            .arg(box.width())
+                            .arg(box.screen()->availableGeometry().width())));
+    QVERIFY(box.width() <= box.screen()->availableGeometry().width());
 }
 
 void TestShellParts::windowComesBackOnlyWhenOffEveryScreen_data()
