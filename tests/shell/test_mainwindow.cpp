@@ -205,10 +205,7 @@ void TestMainWindow::mouseMovesReachTheHandlers()
 void TestMainWindow::handShowsOnlyOverThePushButtons()
 {
     FakePlatform platform;
-    QFile file(platform.folder + QStringLiteral("/HAND-M.CUR"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(makeCursorFile(32, QPoint(5, 7)));
-    file.close();
+    QVERIFY(writeHandCursor(platform.folder));
     shell::MainWindow form(platform);
     form.setUp();
     form.pointerOverButton();

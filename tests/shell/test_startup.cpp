@@ -115,10 +115,7 @@ void TestStartup::firstStartUp()
 void TestStartup::handCursorKeepsItsHotSpot()
 {
     FakePlatform platform;
-    QFile file(platform.folder + QStringLiteral("/HAND-M.CUR"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(makeCursorFile(32, QPoint(5, 7)));
-    file.close();
+    QVERIFY(writeHandCursor(platform.folder));
     shell::MainWindow form(platform);
     form.setUp();
     QVERIFY(platform.box.shown.isEmpty());

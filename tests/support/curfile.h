@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QDataStream>
+#include <QFile>
 #include <QIODevice>
 #include <QPoint>
+#include <QString>
 
 // A one-image Windows cursor file: opaque white square, 32-bit with alpha.
 inline QByteArray makeCursorFile(int size, QPoint hotSpot)
@@ -19,4 +21,11 @@ inline QByteArray makeCursorFile(int size, QPoint hotSpot)
     for (int i = 0; i < 6; ++i)
         out << quint32(0);
     return data + QByteArray(size * size * 4, char(0xff)) + QByteArray(maskStride * size, 0);
+}
+
+// The hand pointer file, 32 pixels with its hot spot at (5, 7), in a program folder.
+inline bool writeHandCursor(const QString &folder)
+{
+    QFile file(folder + QStringLiteral("/HAND-M.CUR"));
+    return file.open(QIODevice::WriteOnly) && file.write(makeCursorFile(32, QPoint(5, 7))) > 0;
 }
