@@ -25,7 +25,10 @@ public:
         if (!m_owner.compare_exchange_strong(owner, caller))
             Q_ASSERT_X(owner == caller, "ThreadAffinity", "called on a second thread");
     }
-    void release() noexcept { m_owner.store(std::thread::id()); }
+    void release() noexcept
+    {
+        m_owner.store(std::thread::id());
+    }
 
 private:
     mutable std::atomic<std::thread::id> m_owner{};
