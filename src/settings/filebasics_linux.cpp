@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace settings::file::posix {
 
@@ -43,17 +44,17 @@ QByteArray freshNameBeside(const QByteArray &name)
            + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
 }
 
-Descriptor createNamed(int folder, const QByteArray &name, QByteArray *fresh)
+handles::Descriptor createNamed(int folder, const QByteArray &name, QByteArray *fresh)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         *fresh = freshNameBeside(name);
         const int fd = ::openat(folder, fresh->constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0 || errno != EEXIST)
-            return Descriptor(fd);
+            return handles::Descriptor(fd);
     }
     errno = EEXIST;
-    return Descriptor(-1);
+    return handles::Descriptor(-1);
 }
 
 QByteArray folderPart(const QByteArray &path)

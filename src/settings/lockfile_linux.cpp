@@ -24,7 +24,7 @@ namespace settings::file {
 
 namespace {
 
-using posix::Descriptor;
+using handles::Descriptor;
 
 // A lock holds a few short lines.
 constexpr qint64 kMaxLockSize = 4096;

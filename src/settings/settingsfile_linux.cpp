@@ -28,9 +28,9 @@ namespace settings::file {
 
 namespace {
 
+using handles::Descriptor;
 using posix::createNamed;
 using posix::createUnnamed;
-using posix::Descriptor;
 using posix::folderPart;
 using posix::freshNameBeside;
 using posix::namePart;
@@ -238,17 +238,8 @@ void removeStaleTemporaries(const QString &target)
 
 struct Source::Opened
 {
-    Opened() = default;
-    ~Opened()
-    {
-        for (int fd : {folder, file})
-            if (fd >= 0)
-                ::close(fd);
-    }
-    Q_DISABLE_COPY_MOVE(Opened)
-
-    int folder = -1;       // the folder of the target
-    int file = -1;         // the target as read, when it is there
+    Descriptor folder;     // the folder of the target
+    Descriptor file;       // the target as read, when it is there
     QByteArray name;       // the target's name in folder
     QByteArray chain;      // the links followed to it
     struct stat info = {}; // the target as read
@@ -284,9 +275,9 @@ Source::Source(const QString &path)
     m_target = QFile::decodeName(resolved.target);
     m_opened->chain = resolved.chain;
     m_opened->name = namePart(resolved.target);
-    m_opened->folder
-        = ::open(folderPart(resolved.target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_opened->folder < 0) {
+    m_opened->folder = Descriptor(
+        ::open(folderPart(resolved.target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!m_opened->folder.isValid()) {
         m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
         return;
     }
@@ -297,7 +288,8 @@ Source::Source(const QString &path)
     // A path that changes kind meanwhile (a file put in place of a link, or a
     // link in place of a file) is read again, as a changed file is.
     struct stat before = {};
-    if (::fstatat(m_opened->folder, m_opened->name.constData(), &before, AT_SYMLINK_NOFOLLOW) == 0
+    if (::fstatat(m_opened->folder.get(), m_opened->name.constData(), &before, AT_SYMLINK_NOFOLLOW)
+            == 0
         && !S_ISREG(before.st_mode)) {
         if ((before.st_mode & S_IFMT) != resolved.kind)
             m_changing = true;
@@ -305,9 +297,10 @@ Source::Source(const QString &path)
             m_contents = {Contents::Kind::Irregular, {}, {}, {}};
         return;
     }
-    m_opened->file = ::openat(m_opened->folder, m_opened->name.constData(),
-                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-    if (m_opened->file < 0) {
+    m_opened->file
+        = Descriptor(::openat(m_opened->folder.get(), m_opened->name.constData(),
+                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (!m_opened->file.isValid()) {
         if (errno == ENOENT)
             m_opened->missing = true;
         else if (errno == ELOOP || errno == ENXIO || errno == ENODEV)
@@ -317,12 +310,12 @@ Source::Source(const QString &path)
         return;
     }
     struct stat opened = {};
-    if (::fstat(m_opened->file, &opened) == 0 && !S_ISREG(opened.st_mode)) {
+    if (::fstat(m_opened->file.get(), &opened) == 0 && !S_ISREG(opened.st_mode)) {
         m_changing = true;
         return;
     }
-    m_contents = readOpened(m_opened->file);
-    if (::fstat(m_opened->file, &m_opened->info) != 0)
+    m_contents = readOpened(m_opened->file.get());
+    if (::fstat(m_opened->file.get(), &m_opened->info) != 0)
         m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
 }
 
@@ -350,7 +343,7 @@ void Source::checkReplaceable() const
     case Contents::Kind::Unreadable:
         throw writeFailure(native(m_path), m_contents.error);
     case Contents::Kind::Regular:
-        if (::faccessat(m_opened->folder, m_opened->name.constData(), W_OK, 0) != 0)
+        if (::faccessat(m_opened->folder.get(), m_opened->name.constData(), W_OK, 0) != 0)
             throw errors::Failure(
                 QStringLiteral("%1 cannot be written: %2").arg(native(m_target), reason(errno)));
         break;
@@ -366,12 +359,13 @@ bool Source::isCurrent() const
     // The folder held open is still the one at the target's path.
     struct stat held = {};
     struct stat named = {};
-    if (::fstat(m_opened->folder, &held) != 0
+    if (::fstat(m_opened->folder.get(), &held) != 0
         || ::stat(folderPart(now.target).constData(), &named) != 0 || held.st_dev != named.st_dev
         || held.st_ino != named.st_ino)
         return false;
     struct stat info = {};
-    if (::fstatat(m_opened->folder, m_opened->name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(m_opened->folder.get(), m_opened->name.constData(), &info, AT_SYMLINK_NOFOLLOW)
+        != 0)
         return errno == ENOENT && m_opened->missing;
     return !m_opened->missing && S_ISREG(info.st_mode) && info.st_dev == m_opened->info.st_dev
            && info.st_ino == m_opened->info.st_ino && stampOf(info) == m_contents.stamp;
@@ -398,7 +392,7 @@ Replacement::Replacement(const Source &source, const QByteArray &bytes)
         if (m_unnamed >= 0)
             ::close(m_unnamed);
         if (!m_temporary.isEmpty())
-            ::unlinkat(opened.folder, QFile::encodeName(m_temporary).constData(), 0);
+            ::unlinkat(opened.folder.get(), QFile::encodeName(m_temporary).constData(), 0);
     };
     const auto fail = [&](const QString &what, int error) {
         cleanUp();
@@ -407,9 +401,9 @@ Replacement::Replacement(const Source &source, const QByteArray &bytes)
     };
     source.checkReplaceable();
     const auto fill = [&](int fd) {
-        if (opened.file >= 0) {
+        if (opened.file.isValid()) {
             try {
-                copyAccess(opened.file, fd, target);
+                copyAccess(opened.file.get(), fd, target);
             } catch (const errors::Failure &) {
                 cleanUp();
                 throw;
@@ -417,15 +411,15 @@ Replacement::Replacement(const Source &source, const QByteArray &bytes)
         }
         return writeAll(fd, bytes) && ::fdatasync(fd) == 0;
     };
-    m_unnamed = createUnnamed(opened.folder);
+    m_unnamed = createUnnamed(opened.folder.get());
     if (m_unnamed >= 0) {
         if (!fill(m_unnamed))
             fail(QStringLiteral("write the settings to"), errno);
         return;
     }
     QByteArray fresh;
-    Descriptor named = createNamed(opened.folder, opened.name, &fresh);
-    if (named.get() < 0)
+    Descriptor named = createNamed(opened.folder.get(), opened.name, &fresh);
+    if (!named.isValid())
         fail(QStringLiteral("write the settings beside"), errno);
     m_temporary = QFile::decodeName(fresh);
     if (!fill(named.get()) || ::close(named.release()) != 0)
@@ -437,19 +431,19 @@ Replacement::~Replacement()
     if (m_unnamed >= 0)
         ::close(m_unnamed);
     if (!m_temporary.isEmpty())
-        ::unlinkat(m_source.m_opened->folder, QFile::encodeName(m_temporary).constData(), 0);
+        ::unlinkat(m_source.m_opened->folder.get(), QFile::encodeName(m_temporary).constData(), 0);
 }
 
 void Replacement::commit()
 {
     const Source::Opened &opened = *m_source.m_opened;
     if (m_unnamed >= 0) {
-        m_temporary = QFile::decodeName(nameUnnamed(m_unnamed, opened.folder, opened.name));
+        m_temporary = QFile::decodeName(nameUnnamed(m_unnamed, opened.folder.get(), opened.name));
         if (m_temporary.isEmpty())
             throw writeFailure(native(m_source.target()), reason(errno));
     }
-    if (::renameat(opened.folder, QFile::encodeName(m_temporary).constData(), opened.folder,
-                   opened.name.constData())
+    if (::renameat(opened.folder.get(), QFile::encodeName(m_temporary).constData(),
+                   opened.folder.get(), opened.name.constData())
         != 0) {
         throw writeFailure(native(m_source.target()), reason(errno));
     }
@@ -461,7 +455,7 @@ void flushFolderOf(const QString &path)
     // Makes the rename itself durable; some file systems cannot, which is no failure.
     Descriptor fd(::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
                          O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
+    if (fd.isValid())
         ::fsync(fd.get());
 }
 
