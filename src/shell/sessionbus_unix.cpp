@@ -1,5 +1,7 @@
 #include "shell/sessionbus.h"
 
+#include "handles/owned.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -32,25 +34,23 @@ struct SessionBusCheck::State
 
 namespace {
 
+using Message = handles::Owned<DBusMessage, dbus_message_unref>;
+
 // One question to the bus itself, answered with a method return in time.
 bool answers(DBusConnection *connection, const char *method, const char *name, int timeoutMs)
 {
-    DBusMessage *call = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
-                                                     DBUS_INTERFACE_DBUS, method);
+    const Message call(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                    DBUS_INTERFACE_DBUS, method));
     if (!call)
         return false;
-    DBusMessage *reply = nullptr;
-    if (!name || dbus_message_append_args(call, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
-        DBusError error;
-        dbus_error_init(&error);
-        reply = dbus_connection_send_with_reply_and_block(connection, call, timeoutMs, &error);
-        dbus_error_free(&error);
-    }
-    dbus_message_unref(call);
-    const bool returned = reply && dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN;
-    if (reply)
-        dbus_message_unref(reply);
-    return returned;
+    if (name && !dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID))
+        return false;
+    DBusError error;
+    dbus_error_init(&error);
+    const Message reply(
+        dbus_connection_send_with_reply_and_block(connection, call.get(), timeoutMs, &error));
+    dbus_error_free(&error);
+    return reply && dbus_message_get_type(reply.get()) == DBUS_MESSAGE_TYPE_METHOD_RETURN;
 }
 
 // Whether Qt can use the bus without waiting on it. One that cannot be
