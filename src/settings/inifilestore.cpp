@@ -33,14 +33,9 @@ QString userConfigFolder()
     return file::homeFolder() + QStringLiteral("/.config");
 }
 
-QString native(const QString &path)
-{
-    return errors::shownPath(path);
-}
-
 errors::Failure saveFailure(const QString &path, const QString &why)
 {
-    return writeFailure(native(path), why);
+    return writeFailure(errors::shownPath(path), why);
 }
 
 // The text to save: the current file with the one value changed.
@@ -92,7 +87,7 @@ QString IniFileStore::setting(const QString &application, const QString &section
     if (contents.kind == Contents::Kind::Unreadable) {
         m_unreadable.insert(path);
         throw Unreadable(QStringLiteral("The settings in %1 cannot be read: %2")
-                             .arg(native(path), contents.error));
+                             .arg(errors::shownPath(path), contents.error));
     }
     if (contents.kind != Contents::Kind::Regular)
         return defaultValue;

@@ -19,11 +19,6 @@ namespace settings::file::posix {
 
 namespace {
 
-QString native(const QString &path)
-{
-    return errors::shownPath(path);
-}
-
 // The kernel's protected_symlinks rule, stricter: root follows only its own
 // links, in folders that no other user can write.
 bool mayFollowAsRoot(const QByteArray &link, const struct stat &linkInfo)
@@ -93,7 +88,7 @@ QString refusalOf(const QByteArray &link)
 {
     return QStringLiteral("%1 is a link that another user could have made, and the program "
                           "runs as root")
-        .arg(native(QFile::decodeName(link)));
+        .arg(errors::shownPath(QFile::decodeName(link)));
 }
 
 } // namespace

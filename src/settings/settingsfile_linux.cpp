@@ -45,11 +45,6 @@ constexpr qint64 kMaxSize = 256 * 1024 * 1024;
 // hostile, not busy.
 constexpr int kMaxReadsOfChangingPath = 20;
 
-QString native(const QString &path)
-{
-    return errors::shownPath(path);
-}
-
 // The kernel's own files (/proc, /sys) look regular but are no settings: they
 // can hold secrets or stand for devices.
 bool isKernelFile(int fd)
@@ -154,7 +149,7 @@ std::optional<QByteArray> attribute(int fd, const QByteArray &name)
 
 errors::Failure keepFailure(const QString &target, const QString &what, int error)
 {
-    return writeFailure(native(target),
+    return writeFailure(errors::shownPath(target),
                         QStringLiteral("its %1 cannot be kept (%2)").arg(what, reason(error)));
 }
 
@@ -324,28 +319,29 @@ Source::~Source() = default;
 void Source::checkReplaceable() const
 {
     if (m_changing)
-        throw writeFailure(native(m_path), QStringLiteral("it changed while it was being saved"));
+        throw writeFailure(errors::shownPath(m_path),
+                           QStringLiteral("it changed while it was being saved"));
     const auto notSettings = [&](const QString &what) {
         return errors::Failure(
-            QStringLiteral("%1 is %2, not a settings file").arg(native(m_path), what));
+            QStringLiteral("%1 is %2, not a settings file").arg(errors::shownPath(m_path), what));
     };
     switch (m_contents.kind) {
     case Contents::Kind::Missing:
         if (!m_opened->chain.isEmpty())
             throw notSettings(QStringLiteral("a link to something"));
         if (!m_opened->missing)
-            throw writeFailure(native(m_path), reason(m_opened->unresolved));
+            throw writeFailure(errors::shownPath(m_path), reason(m_opened->unresolved));
         break;
     case Contents::Kind::Irregular:
         throw notSettings(m_opened->chain.isEmpty() ? QStringLiteral("something else")
                                                     : QStringLiteral("a link to something"));
     case Contents::Kind::Refused:
     case Contents::Kind::Unreadable:
-        throw writeFailure(native(m_path), m_contents.error);
+        throw writeFailure(errors::shownPath(m_path), m_contents.error);
     case Contents::Kind::Regular:
         if (::faccessat(m_opened->folder.get(), m_opened->name.constData(), W_OK, 0) != 0)
-            throw errors::Failure(
-                QStringLiteral("%1 cannot be written: %2").arg(native(m_target), reason(errno)));
+            throw errors::Failure(QStringLiteral("%1 cannot be written: %2")
+                                      .arg(errors::shownPath(m_target), reason(errno)));
         break;
     }
 }
@@ -396,8 +392,8 @@ Replacement::Replacement(const Source &source, const QByteArray &bytes)
     };
     const auto fail = [&](const QString &what, int error) {
         cleanUp();
-        throw errors::Failure(
-            QStringLiteral("Cannot %1 %2: %3").arg(what, native(target), reason(error)));
+        throw errors::Failure(QStringLiteral("Cannot %1 %2: %3")
+                                  .arg(what, errors::shownPath(target), reason(error)));
     };
     source.checkReplaceable();
     const auto fill = [&](int fd) {
@@ -440,12 +436,12 @@ void Replacement::commit()
     if (m_unnamed >= 0) {
         m_temporary = QFile::decodeName(nameUnnamed(m_unnamed, opened.folder.get(), opened.name));
         if (m_temporary.isEmpty())
-            throw writeFailure(native(m_source.target()), reason(errno));
+            throw writeFailure(errors::shownPath(m_source.target()), reason(errno));
     }
     if (::renameat(opened.folder.get(), QFile::encodeName(m_temporary).constData(),
                    opened.folder.get(), opened.name.constData())
         != 0) {
-        throw writeFailure(native(m_source.target()), reason(errno));
+        throw writeFailure(errors::shownPath(m_source.target()), reason(errno));
     }
     m_temporary.clear();
 }

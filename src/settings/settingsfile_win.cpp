@@ -19,11 +19,6 @@ namespace {
 
 constexpr qint64 kMaxSize = 256 * 1024 * 1024;
 
-QString native(const QString &path)
-{
-    return errors::shownPath(path);
-}
-
 } // namespace
 
 QByteArray stamp(const QString &path)
@@ -104,11 +99,12 @@ void Source::checkReplaceable() const
     if (!info.exists() && !info.isSymLink())
         return;
     if (!info.isFile() || m_target.isEmpty())
-        throw errors::Failure(QStringLiteral("%1 is not a settings file").arg(native(m_path)));
+        throw errors::Failure(
+            QStringLiteral("%1 is not a settings file").arg(errors::shownPath(m_path)));
     if (m_contents.kind == Contents::Kind::Unreadable)
-        throw writeFailure(native(m_path), m_contents.error);
+        throw writeFailure(errors::shownPath(m_path), m_contents.error);
     if (!info.isWritable())
-        throw errors::Failure(QStringLiteral("%1 is read-only").arg(native(m_path)));
+        throw errors::Failure(QStringLiteral("%1 is read-only").arg(errors::shownPath(m_path)));
 }
 
 bool Source::isCurrent() const
@@ -134,7 +130,7 @@ Replacement::Replacement(const Source &source, const QByteArray &bytes)
         const QString why = file.errorString();
         file.remove();
         m_temporary.clear();
-        throw writeFailure(native(target), why);
+        throw writeFailure(errors::shownPath(target), why);
     }
 }
 
@@ -151,7 +147,8 @@ void Replacement::commit()
     const std::wstring to = QDir::toNativeSeparators(target).toStdWString();
     if (!MoveFileExW(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        throw writeFailure(native(target), QStringLiteral("error %1").arg(GetLastError()));
+        throw writeFailure(errors::shownPath(target),
+                           QStringLiteral("error %1").arg(GetLastError()));
     }
     m_temporary.clear();
 }
