@@ -1,5 +1,6 @@
 #include "settings/lockfile.h"
 
+#include "files/regularfile_linux.h"
 #include "settings/filebasics_linux.h"
 
 #include <QCoreApplication>
@@ -152,15 +153,15 @@ Found readLock(const QByteArray &path)
     found.kind = Found::Kind::NotALock;
     if (!S_ISREG(before.st_mode) || before.st_size > kMaxLockSize)
         return found;
-    found.fd = Descriptor(
-        ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (found.fd.get() < 0) {
-        if (errno == ENOENT || errno == EACCES)
-            found.kind = errno == ENOENT ? Found::Kind::Nothing : Found::Kind::Unreadable;
+    files::RegularFile opened = files::openRegular(AT_FDCWD, path.constData(), O_NOFOLLOW);
+    if (!opened.fd.isValid()) {
+        if (opened.error == ENOENT || opened.error == EACCES)
+            found.kind = opened.error == ENOENT ? Found::Kind::Nothing : Found::Kind::Unreadable;
         return found;
     }
-    if (::fstat(found.fd.get(), &found.info) != 0 || !S_ISREG(found.info.st_mode)
-        || found.info.st_size > kMaxLockSize)
+    found.fd = std::move(opened.fd);
+    found.info = opened.info;
+    if (found.info.st_size > kMaxLockSize)
         return found;
     char buffer[kMaxLockSize + 1];
     qsizetype total = 0;

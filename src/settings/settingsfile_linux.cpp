@@ -1,6 +1,7 @@
 #include "settings/settingsfile.h"
 
 #include "errors/failure.h"
+#include "files/regularfile_linux.h"
 #include "settings/filebasics_linux.h"
 #include "settings/resolve_linux.h"
 #include "settings/settingsstore.h"
@@ -73,10 +74,10 @@ Contents tooLarge()
             {}};
 }
 
-Contents readOpened(int fd)
+// Reads the regular file fd, whose status is info.
+Contents readOpened(int fd, const struct stat &info)
 {
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || isKernelFile(fd))
+    if (isKernelFile(fd))
         return {Contents::Kind::Irregular, {}, {}, {}};
     if (info.st_size > kMaxSize)
         return tooLarge();
@@ -292,24 +293,20 @@ Source::Source(const QString &path)
             m_contents = {Contents::Kind::Irregular, {}, {}, {}};
         return;
     }
-    m_opened->file
-        = Descriptor(::openat(m_opened->folder.get(), m_opened->name.constData(),
-                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-    if (!m_opened->file.isValid()) {
-        if (errno == ENOENT)
+    files::RegularFile opened
+        = files::openRegular(m_opened->folder.get(), m_opened->name.constData(), O_NOFOLLOW);
+    if (!opened.fd.isValid()) {
+        const int error = opened.error;
+        if (error == ENOENT)
             m_opened->missing = true;
-        else if (errno == ELOOP || errno == ENXIO || errno == ENODEV)
+        else if (error == 0 || error == ELOOP || error == ENXIO || error == ENODEV)
             m_changing = true; // it was a regular file a moment ago
         else
-            m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
+            m_contents = {Contents::Kind::Unreadable, {}, reason(error), {}};
         return;
     }
-    struct stat opened = {};
-    if (::fstat(m_opened->file.get(), &opened) == 0 && !S_ISREG(opened.st_mode)) {
-        m_changing = true;
-        return;
-    }
-    m_contents = readOpened(m_opened->file.get());
+    m_opened->file = std::move(opened.fd);
+    m_contents = readOpened(m_opened->file.get(), opened.info);
     if (::fstat(m_opened->file.get(), &m_opened->info) != 0)
         m_contents = {Contents::Kind::Unreadable, {}, reason(errno), {}};
 }
