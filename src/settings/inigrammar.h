@@ -5,7 +5,8 @@
 
 // The grammar of Qt's INI settings files (QSettings::IniFormat, Qt 6.4), step
 // for step as QSettings reads and writes them, so that a file is read here
-// exactly as every Qt program sharing it reads it.
+// exactly as every Qt program sharing it reads it: its lines and names here,
+// its values in inivalue.h.
 namespace settings::ini::grammar {
 
 // One line as the reader splits the text. Quotes and backslashes carry a line
@@ -43,6 +44,12 @@ private:
     qsizetype m_position = 0;
 };
 
+// The line breaks of the text, also inside quoted values.
+constexpr bool isLineBreak(char c)
+{
+    return c == '\n' || c == '\r';
+}
+
 // Whether names are told apart by case: not on Windows, where Qt folds them.
 constexpr bool caseSensitiveNames()
 {
@@ -65,22 +72,5 @@ QByteArrayView headerName(QByteArrayView line);
 // The section a header line names ("[Lumivex%20Software]"), with the '/' that
 // joins it to its keys; "" for [General].
 QString sectionOfHeader(QByteArrayView line);
-
-// A value as written after '=': quotes, escapes and trailing blanks resolved.
-struct Unescaped
-{
-    QString text;
-    bool list = false; // commas outside quotes make a list of strings
-};
-Unescaped unescapedValue(QByteArrayView value);
-
-// The string a value stands for: "@@x" for "@x", "@String(x)" for "x". false
-// for values of other types, "@Invalid()", "@ByteArray(...)", "@Variant(...)",
-// "@Rect(1 2 3 4)" and the like, which are never strings here.
-bool isString(const QString &value, QString *string);
-
-// The value as QSettings writes a string: "@" doubled, quotes where blanks or
-// separators need them, escapes for control characters.
-QByteArray escapedString(const QString &string);
 
 } // namespace settings::ini::grammar

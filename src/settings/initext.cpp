@@ -1,6 +1,7 @@
 #include "settings/initext.h"
 
 #include "settings/inigrammar.h"
+#include "settings/inivalue.h"
 
 #include <QByteArrayView>
 
