@@ -36,6 +36,7 @@ void SaveLock::take(int waitMs)
 
 bool SaveLock::takeWithin(int waitMs)
 {
+    m_taker.check();
     const QDeadlineTimer deadline(waitMs);
     for (;;) {
         switch (m_lock.tryLock()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "errors/threadaffinity.h"
 #include "settings/lockfile.h"
 
 #include <QString>
@@ -9,7 +10,8 @@ namespace settings {
 // The lock that programs sharing a settings file hold while they replace it:
 // the file <settings file>.lock in QLockFile's format, so that QSettings in
 // other programs honours it. Unlike QLockFile it is taken without a flush to
-// disk, so holding it costs no wait for the disk.
+// disk, so holding it costs no wait for the disk. It belongs to the save
+// that made it, on that save's thread (debug builds check).
 class SaveLock final
 {
 public:
@@ -30,6 +32,7 @@ private:
     QString m_settingsFile;
     QString m_name;
     file::LockFile m_lock;
+    errors::ThreadAffinity m_taker;
 };
 
 } // namespace settings

@@ -20,6 +20,7 @@ SaveQueue::SaveQueue(SettingsStore &store, Mode mode, int exitWaitMs)
     : m_store(store)
     , m_exitWaitMs(exitWaitMs)
 {
+    m_owner.check();
     if (mode == Mode::Background) {
         m_thread = QThread::create([this] {
 #ifdef Q_OS_LINUX
@@ -36,6 +37,7 @@ SaveQueue::SaveQueue(SettingsStore &store, Mode mode, int exitWaitMs)
 
 SaveQueue::~SaveQueue()
 {
+    m_owner.check();
     if (!m_thread)
         return;
     // What is waiting is saved first: at most one value a key, and each save
@@ -66,6 +68,7 @@ void SaveQueue::endWithoutSaving()
 void SaveQueue::save(const QString &application, const QString &section, const QString &key,
                      const QString &value)
 {
+    m_owner.check();
     const Pending pending{application, section, key, value};
     if (!m_thread) {
         saveNow(pending);
@@ -87,12 +90,14 @@ void SaveQueue::save(const QString &application, const QString &section, const Q
 QString SaveQueue::get(const QString &application, const QString &section, const QString &key,
                        const QString &defaultValue)
 {
+    m_owner.check();
     const QMutexLocker locker(&m_storeMutex);
     return m_store.setting(application, section, key, defaultValue);
 }
 
 bool SaveQueue::finish(int timeoutMs)
 {
+    m_owner.check();
     if (!m_thread)
         return true;
     const QDeadlineTimer deadline(timeoutMs);
@@ -106,6 +111,7 @@ bool SaveQueue::finish(int timeoutMs)
 
 void SaveQueue::saveNow(const Pending &pending)
 {
+    m_saver.check();
     try {
         const QMutexLocker locker(&m_storeMutex);
         m_store.saveSetting(pending.application, pending.section, pending.key, pending.value);

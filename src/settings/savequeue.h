@@ -1,5 +1,7 @@
 #pragma once
 
+#include "errors/threadaffinity.h"
+
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -16,8 +18,9 @@ class SettingsStore;
 // its own, so that the window never waits for the disk, a big file or another
 // program's lock. A value asked for again before its save has begun takes the
 // place of the one waiting. Failures come back through failed(), in the
-// queue's own thread; once the queue stops, they go to standard error. Immediate saves at once, in
-// the caller's thread.
+// queue's own thread; once the queue stops, they go to standard error.
+// Immediate saves at once, in the caller's thread. Only the thread that makes
+// the queue uses it (debug builds check).
 class SaveQueue final : public QObject
 {
     Q_OBJECT
@@ -74,6 +77,8 @@ private:
     bool m_stopping = false;
     QThread *m_thread = nullptr;
     int m_exitWaitMs;
+    errors::ThreadAffinity m_owner; // asks for saves and reads: the window's thread
+    errors::ThreadAffinity m_saver; // writes the store: the queue's thread, or the owner
 };
 
 } // namespace settings
