@@ -3,9 +3,9 @@
 #include "layouts/applicationicon.h"
 #include "layouts/colorvalue.h"
 #include "layouts/screenreader.h"
-#include "strobe/intervaltimer.h"
+#include "timing/intervaltimer.h"
 #include "strobe/optionsource.h"
-#include "strobe/stepper.h"
+#include "strobe/coloursteps.h"
 #include "strobe/strobe.h"
 
 #include <QAccessible>
