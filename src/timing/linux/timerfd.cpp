@@ -1,5 +1,6 @@
 #include "timing/kerneltimer.h"
 
+#include "handles/descriptor.h"
 #include "timing/linux/timerfdsteps.h"
 
 #include <QSocketNotifier>
@@ -18,12 +19,12 @@ namespace {
 class TimerFd final : public KernelTimer
 {
 public:
-    TimerFd(int fd, QObject *parent)
+    TimerFd(handles::Descriptor fd, QObject *parent)
         : KernelTimer(parent)
-        , m_fd(fd)
-        , m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
+        , m_fd(std::move(fd))
+        , m_notifier(new QSocketNotifier(m_fd.get(), QSocketNotifier::Read, this))
         , m_steps(new TimerFdSteps(
-              fd, [this](bool reads) { threadReads(reads); }, this))
+              m_fd.get(), [this](bool reads) { threadReads(reads); }, this))
     {
         m_notifier->setEnabled(false);
         connect(m_notifier, &QSocketNotifier::activated, this, &TimerFd::readExpirations);
@@ -34,23 +35,18 @@ public:
         // The thread reads the descriptor until it is joined.
         delete m_steps;
         delete m_notifier;
-        ::close(m_fd);
     }
     Q_DISABLE_COPY_MOVE(TimerFd)
 
     bool start(int milliseconds) override
     {
-        // First deadline one interval from now, then every interval after it.
-        timespec start{};
-        clock_gettime(CLOCK_MONOTONIC, &start);
-        const long long intervalNs = static_cast<long long>(milliseconds) * 1000000LL;
-        const long long firstNs = start.tv_nsec + intervalNs;
+        // First deadline one interval from now, then every interval after it;
+        // the kernel keeps the grid from the moment of the call.
         itimerspec schedule{};
-        schedule.it_interval.tv_sec = static_cast<time_t>(intervalNs / 1000000000LL);
-        schedule.it_interval.tv_nsec = static_cast<long>(intervalNs % 1000000000LL);
-        schedule.it_value.tv_sec = start.tv_sec + static_cast<time_t>(firstNs / 1000000000LL);
-        schedule.it_value.tv_nsec = static_cast<long>(firstNs % 1000000000LL);
-        if (timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
+        schedule.it_interval.tv_sec = static_cast<time_t>(milliseconds / 1000);
+        schedule.it_interval.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+        schedule.it_value = schedule.it_interval;
+        if (timerfd_settime(m_fd.get(), 0, &schedule, nullptr) != 0) {
             stop();
             // Whatever ticks instead is read on this thread.
             m_steps->run(nullptr, nullptr);
@@ -66,7 +62,7 @@ public:
         m_armed = false;
         m_notifier->setEnabled(false);
         const itimerspec off{};
-        timerfd_settime(m_fd, 0, &off, nullptr);
+        timerfd_settime(m_fd.get(), 0, &off, nullptr);
     }
 
     TimerSteps *steps() override { return m_steps; }
@@ -78,13 +74,13 @@ private:
     {
         // Deadlines missed in between are dropped, never replayed.
         std::uint64_t expirations = 0;
-        if (::read(m_fd, &expirations, sizeof expirations) != sizeof expirations)
+        if (::read(m_fd.get(), &expirations, sizeof expirations) != sizeof expirations)
             return;
         if (expirations > 0)
             Q_EMIT expired();
     }
 
-    int m_fd;
+    handles::Descriptor m_fd;
     bool m_armed = false;
     QSocketNotifier *m_notifier;
     TimerFdSteps *m_steps;
@@ -94,8 +90,8 @@ private:
 
 KernelTimer *KernelTimer::create(QObject *parent)
 {
-    const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    return fd >= 0 ? new TimerFd(fd, parent) : nullptr;
+    handles::Descriptor fd(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    return fd.isValid() ? new TimerFd(std::move(fd), parent) : nullptr;
 }
 
 } // namespace timing
