@@ -14,6 +14,14 @@ namespace timing {
 
 namespace {
 
+timespec timespecOf(Micros time)
+{
+    timespec converted{};
+    converted.tv_sec = static_cast<time_t>(time / 1000000);
+    converted.tv_nsec = static_cast<long>(time % 1000000) * 1000;
+    return converted;
+}
+
 // timerfd: the kernel keeps the grid itself, to the nanosecond, and counts the
 // deadlines that passed since the last read.
 class TimerFd final : public KernelTimer
@@ -40,13 +48,13 @@ public:
 
     bool start(int milliseconds) override
     {
-        // First deadline one interval from now, then every interval after it;
-        // the kernel keeps the grid from the moment of the call.
+        // First deadline one interval from now, then every interval after it,
+        // as an absolute time: the benchmarks read the grid off this call.
+        const Micros interval = Micros(milliseconds) * 1000;
         itimerspec schedule{};
-        schedule.it_interval.tv_sec = static_cast<time_t>(milliseconds / 1000);
-        schedule.it_interval.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-        schedule.it_value = schedule.it_interval;
-        if (timerfd_settime(m_fd.get(), 0, &schedule, nullptr) != 0) {
+        schedule.it_interval = timespecOf(interval);
+        schedule.it_value = timespecOf(monotonicMicros() + interval);
+        if (timerfd_settime(m_fd.get(), TFD_TIMER_ABSTIME, &schedule, nullptr) != 0) {
             stop();
             // Whatever ticks instead is read on this thread.
             m_steps->run(nullptr, nullptr);
