@@ -2,6 +2,7 @@
 
 #include "handles/descriptor.h"
 #include "timing/linux/timerfdsteps.h"
+#include "timing/monotonic.h"
 
 #include <QSocketNotifier>
 
