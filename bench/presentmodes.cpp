@@ -15,7 +15,7 @@
 // frameprobe beside it to see where the changes land. At the end it prints how
 // the server showed the pixmaps (copy or flip), the pixmaps' size, and the
 // steps that came late.
-#include "strobe/frameclock.h"
+#include "timing/frameclock.h"
 
 #include <xcb/present.h>
 #include <xcb/xcb.h>
@@ -30,9 +30,9 @@
 
 namespace {
 
-using strobe::FrameClock;
-using strobe::FrameGrid;
-using strobe::Refresh;
+using timing::FrameClock;
+using timing::FrameGrid;
+using timing::Refresh;
 
 constexpr std::uint32_t kClockSerial = 0;
 

@@ -3,8 +3,8 @@
 // and prints how late each tick came after its deadline (start + n x interval)
 // and how many deadlines passed without a tick.
 //   timerbench [seconds per run, default 10]
-#include "strobe/intervaltimer.h"
-#include "strobe/tickgrid.h"
+#include "timing/intervaltimer.h"
+#include "timing/monotonic.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <vector>
 
-using strobe::IntervalTimer;
-using strobe::monotonicNow;
+using timing::IntervalTimer;
+using timing::monotonicMicros;
 
 namespace {
 
@@ -31,18 +31,18 @@ Run measure(IntervalTimer::Source source, int intervalMs, int seconds)
     Run run;
     IntervalTimer timer(nullptr, source);
     run.kernelTimer = timer.usesKernelTimer();
-    const double interval = intervalMs * 1e6;
+    const double interval = intervalMs * 1e3;
     double start = 0;
     qint64 last = 0;
     QObject::connect(&timer, &IntervalTimer::ticked, [&] {
-        const double now = static_cast<double>(monotonicNow().count());
+        const double now = static_cast<double>(monotonicMicros());
         const auto n = static_cast<qint64>((now - start) / interval);
-        run.lateMs.push_back((now - start - static_cast<double>(n) * interval) / 1e6);
+        run.lateMs.push_back((now - start - static_cast<double>(n) * interval) / 1e3);
         run.missed += n - last - 1;
         last = n;
     });
     timer.setInterval(intervalMs);
-    start = static_cast<double>(monotonicNow().count());
+    start = static_cast<double>(monotonicMicros());
     timer.setEnabled(true);
     QTimer::singleShot(seconds * 1000, QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();

@@ -2,6 +2,8 @@
 
 #include "idle/saverdeactivation.h"
 
+#include "handles/owned.h"
+
 #include <QGuiApplication>
 #include <QStandardPaths>
 
@@ -22,25 +24,19 @@ namespace {
 // a timeout of a minute, the shortest its settings dialog offers.
 constexpr int kDeactivateIntervalMs = 50000;
 
-struct FreeReply
-{
-    void operator()(void *reply) const { std::free(reply); }
-};
-template<typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeReply>;
-
 // xscreensaver marks a window of its own, a child of the root, with its
 // version; the command finds it the same way.
 bool xscreensaverRunning(xcb_connection_t *connection)
 {
     static const char kVersion[] = "_SCREENSAVER_VERSION";
-    const ReplyPtr<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+    const handles::Malloced<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 1, sizeof kVersion - 1, kVersion), nullptr));
     // No such atom: xscreensaver never ran on this server.
     if (!atom || atom->atom == XCB_ATOM_NONE)
         return false;
     for (auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection)); roots.rem;
          xcb_screen_next(&roots)) {
-        const ReplyPtr<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(
+        const handles::Malloced<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(
             connection, xcb_query_tree(connection, roots.data->root), nullptr));
         if (!tree)
             continue;
@@ -52,7 +48,7 @@ bool xscreensaverRunning(xcb_connection_t *connection)
                 xcb_get_property(connection, 0, children[i], atom->atom, XCB_ATOM_STRING, 0, 0));
         bool found = false;
         for (const xcb_get_property_cookie_t cookie : asked) {
-            const ReplyPtr<xcb_get_property_reply_t> property(
+            const handles::Malloced<xcb_get_property_reply_t> property(
                 xcb_get_property_reply(connection, cookie, nullptr));
             found = found || (property && property->type != XCB_ATOM_NONE);
         }

@@ -6,12 +6,12 @@
 #include "layouts/applicationicon.h"
 #include "layouts/colorvalue.h"
 #include "strobe/currentdesktop.h"
-#include "strobe/framelog.h"
 #include "strobe/idleinhibitor.h"
-#include "strobe/intervaltimer.h"
 #include "strobe/optionsource.h"
 #include "strobe/strobewindow.h"
 #include "strobe/virtualkey.h"
+#include "timing/intervaltimer.h"
+#include "timing/pacinglog.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -157,12 +157,12 @@ void Strobe::load()
 {
     m_window = new StrobeWindow(
         [this](qint16 &keyCode) {
-            followSteps();
+            onWoken();
             handleKey(keyCode);
         },
         [this] { unload(); });
-    connect(&m_window->stepTimer(), &IntervalTimer::ticked, this, &Strobe::step);
-    connect(&m_window->stepTimer(), &IntervalTimer::stepsWaiting, this, &Strobe::followSteps);
+    connect(&m_window->stepTimer(), &timing::IntervalTimer::ticked, this, &Strobe::step);
+    connect(&m_window->stepTimer(), &timing::IntervalTimer::woken, this, &Strobe::onWoken);
     m_backColor = layouts::ColorValue::ButtonFace;
     m_window->setColor(layouts::toQColor(m_backColor, m_window->palette()));
     // Every opening tells the user how to get out again for its own first ticks.
@@ -174,7 +174,7 @@ void Strobe::unload()
 {
     if (!m_window)
         return;
-    followSteps();
+    onWoken();
     sayTimerClock();
     StrobeWindow *window = m_window;
     m_window = nullptr;
@@ -205,7 +205,7 @@ void Strobe::stepOnTimerThread()
     for (qint32 value : std::as_const(m_flashColors))
         colours.append(layouts::toQColor(value, m_window->palette()));
     if (m_window->stepOnTimerThread(colours, m_colorIndex))
-        m_window->stepTimer().reportAfter(ticksUntilHint());
+        m_window->stepTimer().wakeAfter(ticksUntilHint());
     else
         m_timerClockToSay = true;
 }
@@ -213,16 +213,16 @@ void Strobe::stepOnTimerThread()
 void Strobe::sayTimerClock()
 {
     if (std::exchange(m_timerClockToSay, false))
-        qCInfo(lcFrames, "Strobe steps follow the timer");
+        qCInfo(timing::lcFrames, "Strobe steps follow the timer");
 }
 
-void Strobe::followSteps()
+void Strobe::onWoken()
 {
     if (!m_window)
         return;
     catchUp(m_window->stepTimer().takeSteps());
     if (m_window)
-        m_window->stepTimer().reportAfter(ticksUntilHint());
+        m_window->stepTimer().wakeAfter(ticksUntilHint());
 }
 
 void Strobe::catchUp(quint64 ticks)
@@ -275,7 +275,7 @@ QLabel *Strobe::hint() const
     return m_window ? m_window->hint() : nullptr;
 }
 
-IntervalTimer *Strobe::stepTimer() const
+timing::IntervalTimer *Strobe::stepTimer() const
 {
     return m_window ? &m_window->stepTimer() : nullptr;
 }

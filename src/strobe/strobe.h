@@ -12,10 +12,13 @@ namespace errors {
 class MessageBox;
 }
 
+namespace timing {
+class IntervalTimer;
+}
+
 namespace strobe {
 
 class IdleInhibitor;
-class IntervalTimer;
 class OptionSource;
 class StrobeWindow;
 
@@ -66,7 +69,7 @@ public:
     // The on-screen window and its controls while loaded, otherwise null.
     QWidget *window() const;
     QLabel *hint() const;
-    IntervalTimer *stepTimer() const;
+    timing::IntervalTimer *stepTimer() const;
     // The window's background colour value (0x00BBGGRR or a system colour).
     qint32 backColor() const { return m_backColor; }
 
@@ -83,7 +86,7 @@ private:
     void activateMainWindow();
     void stepOnTimerThread();
     // Brings the state here up to the steps made on the timer's thread.
-    void followSteps();
+    void onWoken();
     // Says, once for each opening, that the steps follow the timer when they
     // are made on this thread; the timer's own thread says what it follows.
     void sayTimerClock();

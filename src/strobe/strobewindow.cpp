@@ -3,10 +3,10 @@
 
 #include "layouts/objectnames.h"
 #include "layouts/screenreader.h"
-#include "strobe/intervaltimer.h"
-#include "strobe/screenplacement.h"
+#include "strobe/screencover.h"
 #include "strobe/virtualkey.h"
 #include "strobe/windowfill.h"
+#include "timing/intervaltimer.h"
 
 #include <QBackingStore>
 #include <QCloseEvent>
@@ -18,7 +18,7 @@ namespace strobe {
 StrobeWindow::StrobeWindow(KeyHandler onKeyDown, std::function<void()> onClose)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
     , m_ui(std::make_unique<Ui::StrobeWindow>())
-    , m_stepTimer(new IntervalTimer(this))
+    , m_stepTimer(new timing::IntervalTimer(this))
     , m_onKeyDown(std::move(onKeyDown))
     , m_onClose(std::move(onClose))
 {
@@ -78,7 +78,8 @@ bool StrobeWindow::stepOnTimerThread(const QList<QColor> &colours, qsizetype nex
 {
     if (!m_filled)
         return false;
-    return m_stepTimer->setStepper(m_fill->stepper(colours, next));
+    WindowFill::Steps steps = m_fill->steps(colours, next);
+    return m_stepTimer->setStepper(std::move(steps.stepper), std::move(steps.pacer));
 }
 
 void StrobeWindow::detach()

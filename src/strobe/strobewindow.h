@@ -13,9 +13,12 @@ namespace Ui {
 class StrobeWindow;
 }
 
+namespace timing {
+class IntervalTimer;
+}
+
 namespace strobe {
 
-class IntervalTimer;
 class ScreenCover;
 class WindowFill;
 
@@ -35,7 +38,7 @@ public:
     Q_DISABLE_COPY_MOVE(StrobeWindow)
 
     QLabel *hint() const;
-    IntervalTimer &stepTimer() const { return *m_stepTimer; }
+    timing::IntervalTimer &stepTimer() const { return *m_stepTimer; }
 
     QColor color() const { return m_color; }
     // Shows color at once over the whole window but the hint.
@@ -64,7 +67,7 @@ protected:
 
 private:
     std::unique_ptr<Ui::StrobeWindow> m_ui;
-    IntervalTimer *m_stepTimer;
+    timing::IntervalTimer *m_stepTimer;
     KeyHandler m_onKeyDown;
     std::function<void()> m_onClose;
     QColor m_color;

@@ -11,8 +11,7 @@
 #include <xkbcommon/xkbcommon.h>
 #endif
 #ifdef LUMIVEX_HAVE_XKB_X11
-#include <QGuiApplication>
-#include <xkbcommon/xkbcommon-x11.h>
+#include "strobe/x11/serverkeymap.h"
 #endif
 
 namespace strobe {
@@ -113,38 +112,6 @@ bool isLatinLayout(const xkb_keymap *keymap, xkb_layout_index_t layout)
 }
 #endif
 
-#ifdef LUMIVEX_HAVE_XKB_X11
-struct KeymapRelease
-{
-    void operator()(xkb_keymap *keymap) const { xkb_keymap_unref(keymap); }
-};
-using Keymap = std::unique_ptr<xkb_keymap, KeymapRelease>;
-
-// The X server's keymap as it is now; read only for the rare key whose symbol
-// has no code, so a layout switched since the last key counts.
-Keymap serverKeymap()
-{
-    const auto *x11
-        = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
-    if (!connection
-        || !xkb_x11_setup_xkb_extension(
-            connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
-        return {};
-    const int32_t device = xkb_x11_get_core_keyboard_device_id(connection);
-    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
-    if (device < 0 || !context) {
-        xkb_context_unref(context);
-        return {};
-    }
-    Keymap keymap(
-        xkb_x11_keymap_new_from_device(context, connection, device, XKB_KEYMAP_COMPILE_NO_FLAGS));
-    xkb_context_unref(context);
-    return keymap;
-}
-#endif
-
 } // namespace
 
 qint16 virtualKeyCode(int qtKey, Qt::KeyboardModifiers modifiers)
@@ -197,7 +164,7 @@ qint16 virtualKeyCode(const QKeyEvent &event)
     // X11, Wayland and the console platforms report xkb keycodes.
     if (code == VirtualKey::Unmapped && event.nativeScanCode() != 0) {
 #ifdef LUMIVEX_HAVE_XKB_X11
-        return xkbKeyCode(serverKeymap().get(), event.nativeScanCode());
+        return serverKeyCode(event.nativeScanCode());
 #else
         return xkbKeyCode(nullptr, event.nativeScanCode());
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "strobe/stepper.h"
+#include "timing/pacer.h"
+#include "timing/stepper.h"
 
 #include <QList>
 
@@ -23,15 +24,24 @@ public:
     // false when the window has to paint itself.
     virtual bool attach() = 0;
     virtual void setColor(const QColor &color) = 0;
-    // Once attached: a stepper that shows colours one per step from next on,
-    // as the strobe's ticks walk through them, on a connection to the window
-    // system of its own, so that it can run on a thread of its own. While it
-    // lives, setColor() leaves the fill to it. Null where there is none.
-    virtual std::unique_ptr<Stepper> stepper(const QList<QColor> &colours, qsizetype next)
+    // What steps the fill on a thread of its own: a stepper that shows
+    // colours one per step from next on, as the strobe's ticks walk through
+    // them, and where the window system reports the display's refreshes, a
+    // pacer that puts the steps on them.
+    struct Steps
+    {
+        std::unique_ptr<timing::Stepper> stepper;
+        std::unique_ptr<timing::Pacer> pacer;
+    };
+
+    // Once attached: the fill's steps, on a connection to the window system of
+    // their own. While the stepper lives, setColor() leaves the fill to it.
+    // A null stepper where there is none.
+    virtual Steps steps(const QList<QColor> &colours, qsizetype next)
     {
         Q_UNUSED(colours)
         Q_UNUSED(next)
-        return nullptr;
+        return {};
     }
 };
 

@@ -106,7 +106,6 @@ template<typename Body> int asAnotherUser(Body body, int *childPid = nullptr)
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }
-#endif
 
 // A launch that finds the name held by someone it must not hand over to:
 // it neither hands over nor holds the name, and does not wait for an answer.
@@ -117,6 +116,7 @@ bool runsOnItsOwnAtOnce(const QByteArray &key)
     const shell::SingleInstance mine(key);
     return !mine.handedOver() && !mine.holdsKey() && timer.elapsed() < 1000;
 }
+#endif
 
 } // namespace
 

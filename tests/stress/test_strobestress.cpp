@@ -1,7 +1,7 @@
 #include "fakeplatform.h"
 #include "shell/mainwindow.h"
 #include "layouts/colorvalue.h"
-#include "strobe/intervaltimer.h"
+#include "timing/intervaltimer.h"
 #include "strobe/strobe.h"
 
 #include <QApplication>
@@ -142,7 +142,7 @@ void TestStrobeStress::escapeAndStartAgainLeaveNothingBehind()
         form.step();
         QCOMPARE(form.backColor(), style == 0 ? layouts::ColorValue::Black : 0x0000FF);
 
-        QPointer<strobe::IntervalTimer> timer = form.stepTimer();
+        QPointer<timing::IntervalTimer> timer = form.stepTimer();
         QTest::keyClick(form.window(), Qt::Key_Escape);
         QVERIFY(!form.isLoaded());
         QVERIFY(timer.isNull() || !timer->isArmed());
@@ -169,7 +169,7 @@ void TestStrobeStress::closingTheMainWindowEndsTheProgram()
     QCOMPARE(form.hint()->size(), QSize(0, 0));
     QTest::keyClicks(form.window(), QStringLiteral("hid"));
     QPointer<QWidget> window = form.window();
-    QPointer<strobe::IntervalTimer> timer = form.stepTimer();
+    QPointer<timing::IntervalTimer> timer = form.stepTimer();
     QVERIFY(program.platform.idle.held);
 
     program.window.close();

@@ -1,78 +1,30 @@
-#include "fakeidleinhibitor.h"
-#include "fakemessagebox.h"
-#include "layouts/applicationicon.h"
-#include "layouts/colorvalue.h"
-#include "layouts/screenreader.h"
-#include "strobe/intervaltimer.h"
-#include "strobe/optionsource.h"
-#include "strobe/stepper.h"
-#include "strobe/strobe.h"
+#include "strobefixture.h"
 
-#include <QAccessible>
+#include "layouts/colorvalue.h"
+#include "strobe/coloursteps.h"
+
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QLoggingCategory>
-#include <QScreen>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using namespace strobetest;
 using strobe::Strobe;
 namespace ColorValue = layouts::ColorValue;
 
-namespace {
-
-class FakeOptions final : public strobe::OptionSource
-{
-public:
-    qint16 styleIndex() const override { return style; }
-    qint16 speedIndex() const override { return speed; }
-    qint16 style = 0;
-    qint16 speed = 2;
-};
-
-qint16 press(Strobe &form, qint16 key)
-{
-    form.handleKey(key);
-    return key;
-}
-
-// "s" stands for Shift and "?" for a key the map does not know.
-qint16 keyCode(QChar key)
-{
-    return key == u's' ? 16 : key == u'?' ? 255 : qint16(key.unicode());
-}
-
-void typeKeys(Strobe &form, const QString &keys)
-{
-    for (QChar key : keys)
-        press(form, keyCode(key));
-}
-
-// The line numbers of the failures reported so far, all from the given event.
-QString failedLines(FakeMessageBox &box, const QString &event)
-{
-    QStringList lines;
-    for (const FakeMessageBox::Shown &shown : std::as_const(box.shown)) {
-        if (!shown.prompt.contains(u"in Lumivex2021/08/31.Form2."_s + event + u" at line "_s))
-            return shown.prompt;
-        lines << shown.prompt.section(u"at line "_s, 1).section(u'\r', 0, 0);
-    }
-    box.shown.clear();
-    return lines.join(u' ');
-}
-
-} // namespace
-
 Q_DECLARE_METATYPE(QList<qint32>)
 
-class TestStrobe final : public QObject
+// The strobe's sequences, its hint and its state as the ticks walk through them.
+class TestStrobe final
+    : public QObject
+    , private StrobeFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init() { setUpStrobe(); }
+    void cleanup() { tearDownStrobe(); }
 
     void sequences_data();
     void sequences();
@@ -84,44 +36,7 @@ private Q_SLOTS:
     void hideSequence();
     void unloading();
     void reopenStartsAtFirstColour();
-    void everyOpeningSharesTheProgramIcon();
-    void idleHeldWhileShown_data();
-    void idleHeldWhileShown();
-    void coversTheScreen();
-    void waysOutGiveTheKeyboardBack_data();
-    void waysOutGiveTheKeyboardBack();
-    void failuresAreReportedAndCarryOn();
-    void warningGivesTheRates_data();
-    void warningGivesTheRates();
-
-private:
-    void showStrobe();
-
-    FakeMessageBox m_box;
-    FakeOptions m_options;
-    FakeIdleInhibitor m_idle;
-    std::unique_ptr<Strobe> m_strobe;
 };
-
-void TestStrobe::init()
-{
-    m_options = FakeOptions();
-    m_idle = FakeIdleInhibitor();
-    m_strobe = std::make_unique<Strobe>(m_box, m_options, m_idle);
-}
-
-void TestStrobe::cleanup()
-{
-    m_strobe.reset();
-    QVERIFY(m_box.shown.isEmpty());
-}
-
-// Shows the strobe and stops its real timer, so that the test alone ticks it.
-void TestStrobe::showStrobe()
-{
-    m_strobe->show(QGuiApplication::primaryScreen());
-    m_strobe->stepTimer()->setEnabled(false);
-}
 
 void TestStrobe::sequences_data()
 {
@@ -373,184 +288,6 @@ void TestStrobe::reopenStartsAtFirstColour()
     showStrobe();
     m_strobe->step();
     QCOMPARE(m_strobe->backColor(), 0x0000FF);
-}
-
-// A window icon of its own at each opening left the window system's copies of
-// its pixmaps in Qt's cache, under a key never used again: memory grew with
-// every Start.
-void TestStrobe::everyOpeningSharesTheProgramIcon()
-{
-    const qint64 programIcon = layouts::applicationIcon().cacheKey();
-    for (int opening = 0; opening < 3; ++opening) {
-        showStrobe();
-        QPointer<QWidget> window = m_strobe->window();
-        QCOMPARE(window->windowIcon().cacheKey(), programIcon);
-        press(*m_strobe, 27);
-        QTRY_VERIFY(window.isNull());
-    }
-}
-
-void TestStrobe::idleHeldWhileShown_data()
-{
-    QTest::addColumn<QString>("close");
-    for (const char *close : {"Escape", "window manager", "unload", "destroyed"})
-        QTest::newRow(close) << QString::fromLatin1(close);
-}
-
-void TestStrobe::idleHeldWhileShown()
-{
-    QFETCH(QString, close);
-
-    for (int opening = 1; opening <= 2; ++opening) {
-        showStrobe();
-        QVERIFY(m_idle.held);
-        QCOMPARE(m_idle.window.data(), m_strobe->window());
-        // Bringing it forward holds nothing more.
-        m_strobe->show(QGuiApplication::primaryScreen());
-        QCOMPARE(m_idle.inhibits, opening);
-        if (close == u"Escape")
-            press(*m_strobe, 27);
-        else if (close == u"window manager")
-            m_strobe->window()->close();
-        else if (close == u"unload")
-            m_strobe->unload();
-        else
-            m_strobe.reset();
-        QVERIFY(!m_idle.held);
-        QCOMPARE(m_idle.releases, opening);
-        if (!m_strobe)
-            break;
-    }
-    // Held on a window on screen, let go before it left the screen.
-    QVERIFY(m_idle.shownAtInhibit);
-    QVERIFY(m_idle.shownAtRelease);
-}
-
-void TestStrobe::coversTheScreen()
-{
-    m_options.style = 1;
-    showStrobe();
-    QWidget *window = m_strobe->window();
-    // An ordinary window for the window manager, listed by a name that says
-    // how to leave it.
-    QCOMPARE(window->windowFlags(), Qt::Window | Qt::FramelessWindowHint);
-    QVERIFY(window->isFullScreen());
-    QCOMPARE(window->windowTitle(), u"Lumivex strobe light, press Escape to exit"_s);
-    QCOMPARE(window->geometry(), QGuiApplication::primaryScreen()->geometry());
-    // A screen reader announces a window that says how to leave it.
-    QAccessibleInterface *announced = QAccessible::queryAccessibleInterface(window);
-    QCOMPARE(announced->role(), QAccessible::Window);
-    QVERIFY(announced->text(QAccessible::Name).contains(u"press Escape to exit"_s));
-    QVERIFY(announced->text(QAccessible::Description).contains(u"Escape"_s));
-    QTRY_VERIFY(window->isActiveWindow());
-    m_strobe->step();
-    const QImage image = window->grab().toImage();
-    QCOMPARE(image.pixelColor(image.rect().center()), QColor(Qt::red));
-    QCOMPARE(image.pixelColor(image.rect().bottomRight()), QColor(Qt::red));
-}
-
-void TestStrobe::waysOutGiveTheKeyboardBack_data()
-{
-    QTest::addColumn<bool>("escape");
-    QTest::newRow("Escape") << true;
-    QTest::newRow("window manager's close") << false;
-}
-
-// Whichever way the strobe goes, the main window has the keyboard again, even
-// when something else had it in between.
-void TestStrobe::waysOutGiveTheKeyboardBack()
-{
-    QFETCH(bool, escape);
-    QWidget mainWindow;
-    QWidget other;
-    mainWindow.show();
-    other.show();
-    m_strobe->setMainWindow(&mainWindow);
-    showStrobe();
-    QPointer<QWidget> window = m_strobe->window();
-    QTRY_VERIFY(window->isActiveWindow());
-    other.activateWindow();
-    QTRY_VERIFY(other.isActiveWindow());
-    // Nothing takes the keyboard back to the strobe.
-    QCoreApplication::processEvents();
-    QVERIFY(other.isActiveWindow());
-    window->activateWindow();
-    QTRY_VERIFY(window->isActiveWindow());
-    if (escape)
-        press(*m_strobe, 27);
-    else
-        QVERIFY(!window->close());
-    QVERIFY(!m_strobe->isLoaded());
-    QTRY_VERIFY(mainWindow.isActiveWindow());
-    QTRY_VERIFY(window.isNull());
-}
-
-// Without an on-screen window every step that needs it fails and is reported;
-// the others still run, and H-I-D-E still ends idle with the key consumed.
-void TestStrobe::failuresAreReportedAndCarryOn()
-{
-    m_options.speed = 1;
-    m_strobe->applyOptions();
-    QCOMPARE(failedLines(m_box, u"Form_Load"_s), u"100 110 136 142"_s);
-    QCOMPARE(m_strobe->flashColors(), (QList<qint32>{ColorValue::Black, ColorValue::White}));
-    typeKeys(*m_strobe, u"HID"_s);
-    QVERIFY(m_box.shown.isEmpty());
-    QCOMPARE(press(*m_strobe, 69), qint16(0));
-    QCOMPARE(failedLines(m_box, u"Form_KeyDown"_s), u"156 158 160 162"_s);
-    QCOMPARE(m_strobe->hideStep(), qint16(0));
-}
-
-void TestStrobe::warningGivesTheRates_data()
-{
-    const auto read = [](const QString &path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    };
-    QTest::addColumn<QString>("warning");
-    QTest::newRow("README") << read(QStringLiteral(LUMIVEX_README));
-    QTest::newRow("AppStream description") << read(QStringLiteral(LUMIVEX_METAINFO));
-    QTest::newRow("Start Strobing tooltip") << layouts::strobeWarning();
-}
-
-// The photosensitivity warnings state the rates the strobe really shows: for
-// Classic Strobe Light the changes to white, for Random Colors every change.
-void TestStrobe::warningGivesTheRates()
-{
-    QFETCH(QString, warning);
-    QVERIFY(!warning.isEmpty());
-    const QString text = warning.simplified().remove(u"> "_s);
-
-    QStringList rates[2];
-    for (qint16 style : {0, 1}) {
-        for (qint16 speed : {0, 1, 2}) {
-            m_options.style = style;
-            m_options.speed = speed;
-            showStrobe();
-            const int interval = m_strobe->stepTimer()->interval();
-            // Whole cycles of both styles (3 and 7 steps), after the first step.
-            constexpr int kSteps = 42;
-            m_strobe->step();
-            int changes = 0;
-            for (int step = 0; step < kSteps; ++step) {
-                const qint32 before = m_strobe->backColor();
-                m_strobe->step();
-                const qint32 now = m_strobe->backColor();
-                changes += now != before && (style == 1 || now == ColorValue::White);
-            }
-            m_strobe->unload();
-            const double perSecond = changes * 1000.0 / (kSteps * interval);
-            rates[style] << QString::number(perSecond, 'f', style == 0 ? 2 : 1);
-        }
-    }
-    const auto listed = [](const QStringList &three) {
-        return three[0] + u", "_s + three[1] + u" or "_s + three[2];
-    };
-    const QString classic = u"Classic Strobe Light shows "_s + listed(rates[0])
-                            + u" white flashes a second at Slow, Medium or Fast"_s;
-    const QString random = u"Random Colors changes the colour of the whole screen "_s
-                           + listed(rates[1]) + u" times a second"_s;
-    QVERIFY2(text.contains(classic), qPrintable(classic));
-    QVERIFY2(text.contains(random), qPrintable(random));
 }
 
 QTEST_MAIN(TestStrobe)

@@ -1,0 +1,11 @@
+#include "timing/timersteps.h"
+
+namespace timing {
+
+TimerSteps::TimerSteps(QObject *parent)
+    : QObject(parent)
+{}
+
+TimerSteps::~TimerSteps() = default;
+
+} // namespace timing
