@@ -1,6 +1,6 @@
 #include "fakeplatform.h"
-#include "shell/mainwindow.h"
 #include "layouts/colorvalue.h"
+#include "shell/mainwindow.h"
 #include "strobe/intervaltimer.h"
 #include "strobe/strobe.h"
 
