@@ -11,42 +11,61 @@ FUZZ_SECONDS ?= 30
 WINDOWS_BUILD_DIR ?= build-windows
 WINDOWS_CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-fast check sanitize-test fuzz bench bench-startup soak clean
+.PHONY: all deps build run test test-fast check sanitize-test tsan-test fuzz bench bench-startup
+.PHONY: soak clean
 .PHONY: windows windows-test windows-packages bench-windows host-tools
 
 all: build
 
+# The Debian packages a target needs, by tier (see scripts/install-deps):
+# building and test-fast need only the build tier, no display, window manager
+# or package tool. A target that builds in $(BUILD_DIR) and needs more sets TIER, which holds for
+# the build it starts too, so that one apt-get call installs what it needs;
+# the others install their tier themselves.
+TIER = build
 deps:
-	@scripts/install-deps
+	@scripts/install-deps $(TIER)
 
 build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)
 
+run: TIER = run
 run: build
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	    echo "No display: start Lumivex from a desktop session (or under xvfb-run)."; exit 1; fi
 	$(BUILD_DIR)/lumivex
 
+test: TIER = test
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure
 
 # No package builds and no program on a display: the in-process tests (ctest
-# labels unit and widget) and shellcheck, on every core.
+# labels unit and widget) and the lint tests (shellcheck, clang-format), on
+# every core.
 test-fast: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -L '^(unit|widget|lint)$$' -j$(shell nproc)
 
 # The whole suite once more with AddressSanitizer, LeakSanitizer and UBSan.
-sanitize-test: deps
+sanitize-test:
+	@scripts/install-deps test
 	scripts/sanitize-test
 
+# The tests that run threads of their own, with ThreadSanitizer.
+tsan-test:
+	@scripts/install-deps tsan-test
+	scripts/tsan-test
+
 # Each libFuzzer target for FUZZ_SECONDS seconds.
-fuzz: deps
+fuzz:
+	@scripts/install-deps fuzz
 	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
 
-# Everything CI runs.
-check: test sanitize-test fuzz
+# What CI runs on Linux.
+check: test sanitize-test tsan-test fuzz
 
+# The benchmarks run the program on virtual displays, as the end-to-end tests do.
+bench bench-startup soak: TIER = test
 bench: build
 	bench/strobe-timing.sh $(BUILD_DIR)
 
@@ -61,7 +80,7 @@ soak: build
 # $(WINDOWS_BUILD_DIR). Qt for Windows is built from Debian's source once and
 # kept in ~/.cache/lumivex (the first time takes half an hour or more).
 windows:
-	@scripts/install-deps-windows
+	@scripts/install-deps windows
 	@qt=$$(scripts/build-windows-qt) && \
 	cmake -S . -B $(WINDOWS_BUILD_DIR) -G Ninja \
 	    -DCMAKE_TOOLCHAIN_FILE=$$qt/lib/cmake/Qt6/qt.toolchain.cmake \
@@ -87,4 +106,4 @@ bench-windows: windows host-tools
 	bench/strobe-timing-wine.sh $(WINDOWS_BUILD_DIR) $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-fuzz $(WINDOWS_BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz $(WINDOWS_BUILD_DIR)

@@ -1,8 +1,8 @@
 #include "fakeplatform.h"
-#include "shell/mainwindow.h"
 #include "layouts/colorvalue.h"
-#include "timing/intervaltimer.h"
+#include "shell/mainwindow.h"
 #include "strobe/strobe.h"
+#include "timing/intervaltimer.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -5,6 +5,11 @@
 # the waits of wait-lib.sh.
 #   e2e_home <style index> <speed index>   scratch home with those choices
 #   e2e_start [env assignments...]         starts the program, sets $pid, $win
+#   e2e_launch [env assignments...]        starts it without waiting, sets $pid
+#                                          (the program is $build/lumivex, or
+#                                          $program when a script sets it)
+#   e2e_report_box                         whether an "Application Error" box
+#                                          is up; sets $box
 #   e2e_stop                               ends the program if still running
 #   helpers+=($!)                          a helper process to end on exit
 #   e2e_two_monitors                       splits a 2560x800 screen into two
@@ -72,9 +77,14 @@ e2e_home() {
 }
 
 # shellcheck disable=SC2120 # with or without assignments
-e2e_start() {
-    env "$@" "${build:?}/lumivex" &
+e2e_launch() {
+    env "$@" "${program:-${build:?}/lumivex}" &
     pid=$!
+}
+
+# shellcheck disable=SC2120 # with or without assignments
+e2e_start() {
+    e2e_launch "$@"
     e2e_until 150 e2e_main_window || fail "main window did not appear"
 }
 
@@ -84,6 +94,11 @@ e2e_main_window() {
     # shellcheck disable=SC2034 # for the script that sourced this
     win=$(xdotool search --onlyvisible --name '^Lumivex Software$' 2>/dev/null | head -n1)
     [[ -n $win ]]
+}
+
+e2e_report_box() {
+    box=$(xdotool search --onlyvisible --name '^Application Error$' 2>/dev/null | head -n1)
+    [[ -n $box ]]
 }
 
 e2e_two_monitors() {
