@@ -1,6 +1,5 @@
 #include "timing/vblankcount.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace timing {
@@ -30,14 +29,10 @@ VblankCount::Result VblankCount::add(Micros now, double periodUs)
     if (!m_started || !samePeriod(periodUs, m_period))
         return start(now, periodUs);
 
-    const double exact = static_cast<double>(now - m_anchor.ust) / m_period;
-    const double whole = std::round(exact);
-    const quint64 msc = m_anchor.msc + static_cast<quint64>(std::max(0.0, whole));
-    if (msc <= m_last.msc)
+    const auto elapsed = std::llround(static_cast<double>(now - m_last.ust) / m_period);
+    if (elapsed <= 0)
         return Result::Repeated;
-    m_last = {msc, now};
-    if (std::abs(exact - whole) < 0.25)
-        m_anchor = m_last;
+    m_last = {m_last.msc + static_cast<quint64>(elapsed), now};
     return Result::Counted;
 }
 
@@ -52,7 +47,6 @@ VblankCount::Result VblankCount::start(Micros now, double periodUs)
     m_started = true;
     m_period = periodUs;
     m_last = {0, now};
-    m_anchor = m_last;
     return Result::Started;
 }
 

@@ -10,9 +10,9 @@ namespace timing {
 // The refresh count of a monitor whose system gives no count, only a wait for
 // its next vertical blank: each return of the wait, stamped on the monotonic
 // clock, is a refresh, and a gap of about k periods between two returns is k
-// refreshes. The count goes on from the last return that came on time (within
-// a quarter of a refresh of where the count puts it), so that a return stamped
-// late neither moves the count nor lets a period given a little off add up.
+// refreshes. Each gap is taken from the return before, so that a period given
+// a little off does not add up over a long run; a return stamped up to half a
+// refresh late is still counted right.
 class VblankCount final
 {
 public:
@@ -47,8 +47,6 @@ private:
     double m_period = 0;
     Micros m_lastReturn = 0;
     Refresh m_last;
-    // The last return on time: the count goes on from there.
-    Refresh m_anchor;
 };
 
 } // namespace timing

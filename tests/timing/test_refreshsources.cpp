@@ -277,7 +277,8 @@ void TestRefreshSources::vblankCount_data()
         << 1e6 << every(2, 1e6) << -1 << 0.0 << results({R::Unusable, R::Unusable, R::Unusable})
         << QList<qint64>{0, 0, 0};
 
-    // A minute at 59.94 Hz, stamps alternately 1 ms late.
+    // A minute of a monitor at 59.94 Hz that the system says runs at 60, stamps
+    // alternately 1 ms late.
     const double ntsc = 1e6 * 1001 / 60'000;
     QList<Micros> minute;
     QList<int> counted{int(R::Started)};
@@ -287,8 +288,8 @@ void TestRefreshSources::vblankCount_data()
         counted.append(int(R::Counted));
         counts.append(i);
     }
-    QTest::newRow("59.94 Hz for a minute, stamps 1 ms off")
-        << ntsc << minute << -1 << 0.0 << counted << counts;
+    QTest::newRow("59.94 Hz given as 60, a minute, stamps 1 ms off")
+        << k60 << minute << -1 << 0.0 << counted << counts;
 }
 
 void TestRefreshSources::vblankCount()
