@@ -47,6 +47,7 @@ public:
     // time to time, as the two clocks drift apart. False where the readings
     // are too far apart to tell the offset.
     bool measureOffset(ClockReadings readings);
+    // Forgets the reports and the offset: a new surface, another output.
     void clear();
 
     // The refresh a report tells of; false where it tells of none: another

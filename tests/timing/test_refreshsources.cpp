@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <initializer_list>
 
 using timing::ClockReadings;
 using timing::CommitDelay;
