@@ -33,6 +33,11 @@ IntervalTimer::IntervalTimer(QObject *parent, Source source)
 
 IntervalTimer::~IntervalTimer() = default;
 
+TimerSteps *IntervalTimer::timerSteps() const
+{
+    return m_kernelTimer ? m_kernelTimer->steps() : nullptr;
+}
+
 void IntervalTimer::setInterval(int milliseconds)
 {
     if (milliseconds < 0)
@@ -52,7 +57,7 @@ void IntervalTimer::setEnabled(bool enabled)
 bool IntervalTimer::setStepper(std::unique_ptr<Stepper> stepper, std::unique_ptr<Pacer> pacer)
 {
     m_owner.check();
-    TimerSteps *steps = m_kernelTimer ? m_kernelTimer->steps() : nullptr;
+    TimerSteps *steps = timerSteps();
     // Ticks from Qt's timer are read on this thread only.
     if (!steps || (stepper && m_timer.isActive()))
         return false;
@@ -62,7 +67,7 @@ bool IntervalTimer::setStepper(std::unique_ptr<Stepper> stepper, std::unique_ptr
 quint64 IntervalTimer::takeSteps()
 {
     m_owner.check();
-    TimerSteps *steps = m_kernelTimer ? m_kernelTimer->steps() : nullptr;
+    TimerSteps *steps = timerSteps();
     if (!steps)
         return 0;
     const quint64 made = steps->made();
@@ -74,9 +79,8 @@ quint64 IntervalTimer::takeSteps()
 void IntervalTimer::wakeAfter(quint64 steps)
 {
     m_owner.check();
-    if (TimerSteps *timerSteps = m_kernelTimer ? m_kernelTimer->steps() : nullptr)
-        timerSteps->wakeAt(steps == 0 ? std::numeric_limits<quint64>::max()
-                                      : m_stepsTaken + steps);
+    if (TimerSteps *own = timerSteps())
+        own->wakeAt(steps == 0 ? std::numeric_limits<quint64>::max() : m_stepsTaken + steps);
 }
 
 void IntervalTimer::restart()

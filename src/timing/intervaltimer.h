@@ -13,6 +13,7 @@
 namespace timing {
 
 class KernelTimer;
+class TimerSteps;
 
 // An interval timer in milliseconds. Interval 0 means no ticks at all, enabled
 // or not. Ticks are due on a fixed grid from the moment the timer starts; a
@@ -64,6 +65,8 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    // The kernel timer's own step thread, where there is one.
+    TimerSteps *timerSteps() const;
     void restart();
     void stop();
     void startQtTimer();
